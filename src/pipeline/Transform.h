@@ -1,0 +1,75 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// A sample block: int16 values with the channels interleaved (L, R, L, R ...).
+using SampleBlock = std::vector<int16_t>;
+
+struct Block {
+    SampleBlock samples;
+};
+using MultiBlock = std::vector<Block>;
+
+class MultiBlockTransformerI {
+public:
+    virtual MultiBlock forwardBlocks(const MultiBlock& blocks) = 0;
+    virtual MultiBlock inverseBlocks(const MultiBlock& blocks) = 0;
+
+protected:
+    ~MultiBlockTransformerI() = default;
+};
+
+class BlockTransformerI : public MultiBlockTransformerI {
+public:
+    MultiBlock forwardBlocks(const MultiBlock& blocks) override;
+    MultiBlock inverseBlocks(const MultiBlock& blocks) override;
+    virtual void forwardBlock(Block& block) = 0;
+    virtual void inverseBlock(Block& block) = 0;
+
+protected:
+    ~BlockTransformerI() = default;
+};
+
+// What a stage list holds: a transform in place on a sample block.
+class TransformerI : public BlockTransformerI {
+public:
+    void forwardBlock(Block& block) override;
+    void inverseBlock(Block& block) override;
+    virtual void transformFast(SampleBlock& v) = 0;
+    virtual void inverseTransformFast(SampleBlock& v) = 0;
+    virtual ~TransformerI() = default;
+};
+
+// A per-sample loop over the block, forward in time in both directions.
+class FilterI : public TransformerI {
+public:
+    void transformFast(SampleBlock& v) override;
+    void inverseTransformFast(SampleBlock& v) override;
+    virtual int16_t encodeSample(int16_t x) = 0;
+    virtual int16_t decodeSample(int16_t r) = 0;
+};
+
+// A predictor: the residual is the prediction minus the sample, kept to 16 bits.
+class PredictorI : public FilterI {
+public:
+    int16_t encodeSample(int16_t x) override {
+        const int32_t p = predict(previousSample, 0);
+        previousSample = x;
+        return static_cast<int16_t>(p - x);
+    }
+    int16_t decodeSample(int16_t r) override {
+        const int32_t p = predict(previousSample, 0);
+        previousSample = static_cast<int16_t>(p - r);
+        return previousSample;
+    }
+    // Adapts to `previous` (the stream's newest sample; `side` is the other
+    // channel's newest sample inside a two-channel combiner, else 0) and returns
+    // the prediction of the next sample.
+    virtual int32_t predict(int16_t previous, int16_t side) = 0;
+
+protected:
+    int16_t previousSample = 0;
+};
+
+using StageList = std::vector<TransformerI*>;
