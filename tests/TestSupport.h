@@ -1,0 +1,67 @@
+#pragma once
+// Shared helpers of the tests: where the test audio lives, and a small WAV
+// loader written independently of the program's own reader.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+inline std::string dataPath(const std::string& name) { return std::string(QO_TEST_DATA_DIR) + "/" + name; }
+inline std::string corpusPath(const std::string& name) { return std::string(QO_CORPUS_DIR) + "/" + name; }
+inline bool haveCorpus() { return std::filesystem::is_directory(QO_CORPUS_DIR); }
+
+// Skips the calling test, visibly, when the shared corpus is not beside the checkout.
+#define QO_REQUIRE_CORPUS()                                                                 \
+    do {                                                                                    \
+        if (!testsupport::haveCorpus())                                                     \
+            GTEST_SKIP() << "../shared/corpus not found beside the checkout; corpus test skipped"; \
+    } while (0)
+
+inline std::vector<uint8_t> readFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+struct Pcm {
+    int channels = 0;
+    std::vector<int16_t> samples;  // interleaved
+};
+
+// Reads the 16-bit samples of a RIFF/WAVE file; fails the test on anything else.
+inline Pcm loadPcm16(const std::string& path) {
+    const std::vector<uint8_t> b = readFileBytes(path);
+    Pcm pcm;
+    auto u16 = [&](size_t p) { return static_cast<uint32_t>(b[p] | (b[p + 1] << 8)); };
+    auto u32 = [&](size_t p) { return u16(p) | (u16(p + 2) << 16); };
+    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0) {
+        ADD_FAILURE() << path << " is not a RIFF file";
+        return pcm;
+    }
+    size_t pos = 12;
+    while (pos + 8 <= b.size()) {
+        const uint32_t size = u32(pos + 4);
+        if (std::memcmp(&b[pos], "fmt ", 4) == 0) pcm.channels = static_cast<int>(u16(pos + 10));
+        if (std::memcmp(&b[pos], "data", 4) == 0) {
+            const size_t end = std::min(b.size(), pos + 8 + size);
+            for (size_t p = pos + 8; p + 1 < end; p += 2) pcm.samples.push_back(static_cast<int16_t>(u16(p)));
+            return pcm;
+        }
+        pos += 8 + size + (size & 1);
+    }
+    ADD_FAILURE() << path << " has no data chunk";
+    return pcm;
+}
+
+}  // namespace testsupport
