@@ -1,0 +1,155 @@
+#include "entropy/BinaryFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "foundation/Error.h"
+#include "foundation/Names.h"
+#include "foundation/Options.h"
+
+namespace {
+constexpr int32_t kEndHitsPassed = 4;   // reads that may meet the end before one throws
+constexpr size_t kHistoryKeep = 16;     // bytes kept from before the latest stdin read
+}  // namespace
+
+BinaryFile::BinaryFile(const std::string& name, bool forRead) {
+    open(name, forRead);
+}
+
+BinaryFile::~BinaryFile() {
+    if (file != nullptr && !isStdio) std::fclose(file);
+}
+
+void BinaryFile::open(const std::string& name, bool read) {
+    if (file != nullptr && !isStdio) std::fclose(file);
+    file = nullptr;
+    forRead = read;
+    fileName = name;
+    isStdio = name.empty();
+    if (isStdio) {
+        file = forRead ? stdin : stdout;
+    } else if (!forRead) {
+        // Exclusive creation refuses every existing name, also one that cannot be read,
+        // without touching it.
+        file = std::fopen(name.c_str(), overwriteMode ? "wb" : "wbx");
+        if (file == nullptr && !overwriteMode && errno == EEXIST)
+            throw Error("File " + baseName(name) + " already exists, skipping (-overwrite forces overwrite).");
+        if (file == nullptr)
+            throw Error("Cannot open output file " + baseName(name) +
+                        " (perhaps file with same name already exists and is currently in use?)");
+    } else {
+        file = std::fopen(name.c_str(), "rb");
+        if (file == nullptr) throw Error("File " + baseName(name) + " not found.");
+    }
+    byteCount = 0;
+    eofHits = 0;
+    pendingBytes = 0;
+}
+
+void BinaryFile::write(const void* data, int32_t n) {
+    if (n <= 0 || std::ferror(file)) return;
+    std::fwrite(data, 1, static_cast<size_t>(n), file);
+}
+
+void BinaryFile::writeByte(int32_t v) {
+    if (std::ferror(file)) return;
+    std::fputc(v & 0xFF, file);
+}
+
+void BinaryFile::writeInt32(int32_t v) {
+    const uint32_t u = static_cast<uint32_t>(v);
+    const uint8_t bytes[4] = {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8),
+                              static_cast<uint8_t>(u >> 16), static_cast<uint8_t>(u >> 24)};
+    write(bytes, 4);
+}
+
+// A read error counts like the end of the stream, so every reading loop ends.
+bool BinaryFile::streamEnded() const {
+    return std::feof(file) || std::ferror(file);
+}
+
+void BinaryFile::applyEndOfFileRule() {
+    if (!streamEnded()) return;
+    const int32_t hits = eofHits++;
+    if (hits >= kEndHitsPassed) throw Error("Error - unexpected end of file.");
+}
+
+// Takes up to n new bytes from the stream and zero-fills the rest; returns the count taken.
+int32_t BinaryFile::readFresh(uint8_t* data, int32_t n) {
+    size_t got = 0;
+    if (n > 0 && !std::ferror(file)) got = std::fread(data, 1, static_cast<size_t>(n), file);
+    if (n > 0) std::memset(data + got, 0, static_cast<size_t>(n) - got);
+    return static_cast<int32_t>(got);
+}
+
+void BinaryFile::read(void* out, int32_t n) {
+    n = std::max(n, 0);
+    uint8_t* data = static_cast<uint8_t*>(out);
+    if (isStdio) {
+        readStdin(data, n);
+        return;
+    }
+    readFresh(data, n);
+    applyEndOfFileRule();
+}
+
+void BinaryFile::readStdin(uint8_t* data, int32_t n) {
+    const int32_t pending = pendingBytes;
+    const size_t size = history.size();
+    if (pending < 0 || static_cast<size_t>(pending) > size)
+        throw Error("Unable to seek - corrupt input file?");
+    const uint8_t* replay = history.data() + (size - static_cast<size_t>(pending));
+    if (pending > n) {
+        std::memcpy(data, replay, static_cast<size_t>(n));
+        pendingBytes = pending - n;
+        return;
+    }
+    if (pending > 0) std::memcpy(data, replay, static_cast<size_t>(pending));
+    const int32_t fresh = n - pending;
+    readFresh(data + pending, fresh);
+    applyEndOfFileRule();
+    const size_t keep = std::min(size, kHistoryKeep);
+    history.erase(history.begin(), history.end() - static_cast<std::ptrdiff_t>(keep));
+    history.insert(history.end(), data, data + n);
+    byteCount += fresh;
+    pendingBytes = 0;
+}
+
+int32_t BinaryFile::readInt32() {
+    uint8_t b[4];
+    read(b, 4);
+    return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+                                (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24));
+}
+
+int32_t BinaryFile::readInt8() {
+    uint8_t b = 0;
+    read(&b, 1);
+    return static_cast<int8_t>(b);
+}
+
+bool BinaryFile::getByte(char& out) {
+    out = static_cast<char>(std::getc(file));
+    return !streamEnded();
+}
+
+bool BinaryFile::notAtEnd() const {
+    return !streamEnded();
+}
+
+int32_t BinaryFile::tell() const {
+    return static_cast<int32_t>(std::ftell(file));
+}
+
+bool BinaryFile::seek(int32_t pos) {
+    return std::fseek(file, pos, SEEK_SET) == 0;
+}
+
+void BinaryFile::flush() {
+    if (forRead) return;
+    if (std::fflush(file) != 0 || std::ferror(file)) {
+        const std::string target = isStdio ? std::string("standard output") : "file " + baseName(fileName);
+        throw Error("Error - cannot write to " + target + ".");
+    }
+}

@@ -1,0 +1,69 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The byte stream under every file the program reads or writes: a named file, or for an
+// empty name standard input (reading) or standard output (writing). Multi-byte values
+// are little-endian.
+//
+// Reading standard input keeps a push-back history (up to 16 bytes delivered before the
+// latest read, then that read's bytes) and counts the bytes taken from the stream, so the
+// container reader can step back to a segment start although standard input cannot seek.
+class BinaryFile {
+public:
+    BinaryFile(const std::string& name, bool forRead);
+    ~BinaryFile();
+    BinaryFile(const BinaryFile&) = delete;
+    BinaryFile& operator=(const BinaryFile&) = delete;
+
+    // Binds to a stream; a named file held before is closed first. Outputs are created
+    // exclusively unless overwriteMode is set. Throws Error when the file cannot be opened.
+    void open(const std::string& name, bool forRead);
+
+    // Writes do nothing once the stream's error indicator is set; flush reports it.
+    void write(const void* data, int32_t n);
+    void writeByte(int32_t v);
+    void writeInt32(int32_t v);
+
+    // Reads n bytes; bytes the stream did not deliver are zero. The fifth read that meets
+    // the end of the stream (or a read error) throws "Error - unexpected end of file.".
+    void read(void* data, int32_t n);
+    int32_t readInt32();
+    int32_t readInt8();  // sign-extended
+
+    // One byte straight from the stream, bypassing history and counters; true while the
+    // stream has neither reached its end nor failed.
+    bool getByte(char& out);
+    bool notAtEnd() const;
+
+    int32_t tell() const;
+    // Positions at pos from the start; true when the stream accepted the position.
+    // The end-of-file count, byteCount and pendingBytes are kept.
+    bool seek(int32_t pos);
+    // Flushes an output; throws Error when a write or the flush failed.
+    void flush();
+
+    // Bytes of the push-back history; pendingBytes must not exceed it.
+    int32_t historyLength() const { return static_cast<int32_t>(history.size()); }
+
+    std::FILE* file = nullptr;
+    // Bytes taken from the stream: reads from standard input and every byte a range
+    // decoder takes count here.
+    int32_t byteCount = 0;
+    // Bytes at the end of the history that the next reads deliver again.
+    int32_t pendingBytes = 0;
+
+private:
+    bool streamEnded() const;
+    void applyEndOfFileRule();
+    void readStdin(uint8_t* data, int32_t n);
+    int32_t readFresh(uint8_t* data, int32_t n);
+
+    std::vector<uint8_t> history;
+    std::string fileName;
+    bool forRead = true;
+    bool isStdio = false;
+    int32_t eofHits = 0;
+};

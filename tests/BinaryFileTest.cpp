@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "entropy/BinaryFile.h"
+#include "foundation/Error.h"
+#include "foundation/Options.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scratch directory per test, removed afterwards; overwriteMode is restored too.
+class BinaryFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("qo_bf_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        overwriteMode = false;
+        fs::permissions(dir, fs::perms::owner_all);
+        fs::remove_all(dir);
+    }
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+    std::string writeBytes(const std::string& name, const std::vector<uint8_t>& bytes) const {
+        testsupport::writeFileBytes(path(name), bytes);
+        return path(name);
+    }
+    fs::path dir;
+};
+
+std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.message;
+    }
+    return "(no error)";
+}
+
+// Points the process's standard input at a file for the lifetime of the object.
+class StdinFromFile {
+public:
+    explicit StdinFromFile(const std::string& path) : saved(::dup(0)) {
+        EXPECT_NE(std::freopen(path.c_str(), "rb", stdin), nullptr);
+    }
+    ~StdinFromFile() {
+        ::dup2(saved, 0);
+        ::close(saved);
+        std::clearerr(stdin);
+    }
+
+private:
+    int saved;
+};
+
+std::vector<uint8_t> counting(size_t n) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 7 + 3);
+    return v;
+}
+
+}  // namespace
+
+TEST_F(BinaryFileTest, OpenFailuresCarryTheirMessages) {
+    const std::string existing = writeBytes("exists.qo", {1, 2, 3});
+    const std::string locked = writeBytes("locked.qo", {4, 5});
+    fs::permissions(locked, fs::perms::none);
+    EXPECT_EQ(errorOf([&] { BinaryFile f(path("missing.wav"), true); }), "File " + path("missing.wav") + " not found.");
+    EXPECT_EQ(errorOf([&] { BinaryFile f(existing, false); }),
+              "File " + existing + " already exists, skipping (-overwrite forces overwrite).");
+    EXPECT_EQ(errorOf([&] { BinaryFile f(locked, false); }),
+              "File " + locked + " already exists, skipping (-overwrite forces overwrite).");
+    EXPECT_EQ(errorOf([&] { BinaryFile f(path("no/such/dir/out.qo"), false); }),
+              "Cannot open output file " + path("no/such/dir/out.qo") +
+                  " (perhaps file with same name already exists and is currently in use?)");
+    // The refused files are untouched.
+    EXPECT_EQ(testsupport::readFileBytes(existing), (std::vector<uint8_t>{1, 2, 3}));
+    fs::permissions(locked, fs::perms::owner_read);
+    EXPECT_EQ(testsupport::readFileBytes(locked), (std::vector<uint8_t>{4, 5}));
+}
+
+TEST_F(BinaryFileTest, MessagesNameTheFileAfterItsLastBackslash) {
+    EXPECT_EQ(errorOf([&] { BinaryFile f("music\\gone.wav", true); }), "File gone.wav not found.");
+}
+
+TEST_F(BinaryFileTest, OverwriteReplacesAnExistingOutput) {
+    const std::string out = writeBytes("out.qo", {9, 9, 9, 9, 9});
+    overwriteMode = true;
+    {
+        BinaryFile f(out, false);
+        f.writeInt32(-2);
+        f.writeByte(0x1AB);
+        f.write("xy", 2);
+        f.flush();
+    }
+    EXPECT_EQ(testsupport::readFileBytes(out), (std::vector<uint8_t>{0xFE, 0xFF, 0xFF, 0xFF, 0xAB, 'x', 'y'}));
+}
+
+TEST_F(BinaryFileTest, ReadsLittleEndianAndSignExtends) {
+    BinaryFile f(writeBytes("in.bin", {0x01, 0x00, 0x00, 0x80, 0xFF, 0x7F, 0x80, 0x78, 0x56, 0x34, 0x12}), true);
+    EXPECT_EQ(f.readInt32(), -2147483647);
+    EXPECT_EQ(f.readInt8(), -1);
+    EXPECT_EQ(f.readInt8(), 127);
+    EXPECT_EQ(f.readInt8(), -128);
+    EXPECT_EQ(f.readInt32(), 0x12345678);
+    EXPECT_EQ(f.byteCount, 0);  // named files do not count
+}
+
+TEST_F(BinaryFileTest, FifthReadMeetingTheEndThrowsAndShortReadsAreZeroFilled) {
+    BinaryFile f(writeBytes("short.bin", {0xAA, 0xBB, 0xCC}), true);
+    uint8_t buf[5];
+    std::memset(buf, 0x55, sizeof buf);
+    f.read(buf, 5);
+    EXPECT_EQ(std::vector<uint8_t>(buf, buf + 5), (std::vector<uint8_t>{0xAA, 0xBB, 0xCC, 0, 0}));
+    EXPECT_EQ(f.readInt32(), 0);
+    f.read(buf, 1);
+    f.read(buf, 0);  // every read at the end counts, also one that asks for nothing
+    EXPECT_EQ(errorOf([&] { f.read(buf, 1); }), "Error - unexpected end of file.");
+}
+
+TEST_F(BinaryFileTest, SeekKeepsTheEndOfFileCount) {
+    BinaryFile f(writeBytes("seek.bin", {1, 2, 3, 4, 5, 6, 7, 8}), true);
+    uint8_t buf[9];
+    for (int i = 0; i < 4; ++i) f.read(buf, 9);
+    ASSERT_TRUE(f.seek(2));
+    EXPECT_EQ(f.tell(), 2);
+    f.read(buf, 3);  // does not reach the end: no count
+    EXPECT_EQ(buf[0], 3);
+    EXPECT_EQ(errorOf([&] { f.read(buf, 4); }), "Error - unexpected end of file.");
+    EXPECT_FALSE(f.seek(-5));
+}
+
+TEST_F(BinaryFileTest, ReopenResetsCountsAndClosesTheOldHandle) {
+    const std::string name = writeBytes("re.bin", {1});
+    BinaryFile f(name, true);
+    uint8_t b;
+    for (int i = 0; i < 4; ++i) f.read(&b, 1);
+    f.open(name, true);
+    for (int i = 0; i < 4; ++i) f.read(&b, 1);  // four fresh passes after the reopen
+    // A failing reopen leaves no handle behind to be closed twice by the destructor.
+    EXPECT_EQ(errorOf([&] { f.open(path("gone.bin"), true); }), "File " + path("gone.bin") + " not found.");
+}
+
+TEST_F(BinaryFileTest, ReadErrorEndsReadingLikeTheEndOfFile) {
+    BinaryFile f(dir.string(), true);  // a directory opens but cannot be read
+    uint8_t buf[4];
+    for (int i = 0; i < 4; ++i) f.read(buf, 4);
+    EXPECT_EQ(errorOf([&] { f.read(buf, 4); }), "Error - unexpected end of file.");
+    char c;
+    EXPECT_FALSE(f.getByte(c));
+    EXPECT_FALSE(f.notAtEnd());
+}
+
+TEST_F(BinaryFileTest, GetByteReportsTheEndOnTheCallAfterTheLastByte) {
+    BinaryFile f(writeBytes("tail.bin", {'a', 'b'}), true);
+    std::string got;
+    char c;
+    while (f.getByte(c)) got += c;
+    EXPECT_EQ(got, "ab");
+    EXPECT_FALSE(f.notAtEnd());
+}
+
+TEST_F(BinaryFileTest, FlushReportsAFailedWrite) {
+    overwriteMode = true;
+    BinaryFile f("/dev/full", false);
+    std::vector<uint8_t> block(100000, 1);
+    f.write(block.data(), static_cast<int32_t>(block.size()));
+    EXPECT_EQ(errorOf([&] { f.flush(); }), "Error - cannot write to file /dev/full.");
+}
+
+TEST_F(BinaryFileTest, StandardStreamsStayOpen) {
+    { BinaryFile out("", false); EXPECT_EQ(out.file, stdout); }
+    { BinaryFile in("", true); EXPECT_EQ(in.file, stdin); }
+    EXPECT_NE(::fcntl(::fileno(stdout), F_GETFD), -1);
+    EXPECT_NE(::fcntl(::fileno(stdin), F_GETFD), -1);
+}
+
+TEST_F(BinaryFileTest, StdinStepBackReplaysTheLatestRead) {
+    const std::vector<uint8_t> bytes = counting(5000);
+    StdinFromFile redirect(writeBytes("stdin.bin", bytes));
+    BinaryFile f("", true);
+    std::vector<uint8_t> buf(4088);
+    f.read(buf.data(), 4088);
+    EXPECT_EQ(f.byteCount, 4088);
+
+    f.pendingBytes = 100;
+    f.read(buf.data(), 50);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 50),
+              std::vector<uint8_t>(bytes.begin() + 3988, bytes.begin() + 4038));
+    EXPECT_EQ(f.pendingBytes, 50);
+    EXPECT_EQ(f.byteCount, 4088);
+
+    f.read(buf.data(), 60);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 60),
+              std::vector<uint8_t>(bytes.begin() + 4038, bytes.begin() + 4098));
+    EXPECT_EQ(f.pendingBytes, 0);
+    EXPECT_EQ(f.byteCount, 4098);
+}
+
+TEST_F(BinaryFileTest, StdinHistoryKeepsSixteenBytesBeforeTheLatestRead) {
+    const std::vector<uint8_t> bytes = counting(5000);
+    StdinFromFile redirect(writeBytes("stdin.bin", bytes));
+    BinaryFile f("", true);
+    std::vector<uint8_t> buf(4088);
+    f.read(buf.data(), 4);
+    f.read(buf.data(), 4);
+    f.read(buf.data(), 4088);
+    EXPECT_EQ(f.historyLength(), 8 + 4088);
+    f.pendingBytes = 4090;
+    f.read(buf.data(), 2);
+    EXPECT_EQ(buf[0], bytes[6]);
+    EXPECT_EQ(buf[1], bytes[7]);
+
+    // A longer prefix is cut to 16 bytes before the new read's bytes.
+    f.pendingBytes = 0;
+    f.read(buf.data(), 10);
+    EXPECT_EQ(f.historyLength(), 16 + 10);
+    // A step back beyond the history is refused instead of reading before it.
+    f.pendingBytes = 27;
+    EXPECT_EQ(errorOf([&] { f.read(buf.data(), 1); }), "Unable to seek - corrupt input file?");
+}
+
+TEST_F(BinaryFileTest, StdinEndOfFileRuleThrowsBeforeTheHistoryChanges) {
+    StdinFromFile redirect(writeBytes("stdin.bin", {1, 2, 3}));
+    BinaryFile f("", true);
+    uint8_t buf[8];
+    for (int i = 0; i < 4; ++i) f.read(buf, 8);
+    EXPECT_EQ(f.byteCount, 32);  // the requested count, as the container reader follows it
+    const int32_t before = f.historyLength();
+    EXPECT_EQ(errorOf([&] { f.read(buf, 8); }), "Error - unexpected end of file.");
+    EXPECT_EQ(f.historyLength(), before);
+}
