@@ -1,8 +1,89 @@
 #include "app/CommandLine.h"
 
-#include "foundation/Arith.h"
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
 
-int runCommandLine(int, char**) {
+#include "app/Arguments.h"
+#include "app/Usage.h"
+#include "container/Drivers.h"
+#include "foundation/Arith.h"
+#include "foundation/Error.h"
+#include "foundation/Options.h"
+
+namespace {
+
+constexpr int statusDone = 0;
+constexpr int statusFailed = 1;
+constexpr int statusInvalid = 255;
+
+void printQuitNumbers() {
+    for (int i = 0; i < 20; ++i) {
+        std::printf("%d\n", i);
+        std::fflush(stdout);
+    }
+}
+
+int rejectArguments() {
+    std::fputs("Error - invalid command-line arguments\n\n", stdout);
+    printUsage();
+    return statusInvalid;
+}
+
+void printLineEnd(std::FILE* stream) {
+    std::fputs("\n", stream);
+    std::fflush(stream);
+}
+
+// Runs one file; an Error ends only this file. True when the file was done
+// without an error and its checksum matched.
+bool runGuarded(Direction direction, const Job& job, const Arguments& arguments) {
+    try {
+        if (direction == Direction::compress) {
+            encodeFile(job.inName, job.outName, arguments.seekable, arguments.high);
+            return true;
+        }
+        return decodeFile(job.inName, job.outName);
+    } catch (const Error& error) {
+        printLineEnd(stderr);
+        std::fputs(error.message.c_str(), stderr);
+        printLineEnd(stderr);
+        return false;
+    }
+}
+
+int runArguments(const std::vector<std::string>& args) {
+    const Arguments arguments = sortArguments(args);
+    switch (arguments.stop) {
+        case Arguments::Stop::quit:
+        case Arguments::Stop::crash: printQuitNumbers(); return statusDone;
+        case Arguments::Stop::invalid: return rejectArguments();
+        case Arguments::Stop::none: break;
+    }
+    applyOptionFlags(arguments);
+    if (!stdoutMode) printBanner();
+    const std::optional<RunPlan> plan = planRun(arguments);
+    if (!plan) return rejectArguments();
+    bool allDone = true;
+    for (const Job& job : plan->jobs)
+        allDone = runGuarded(plan->direction, job, arguments) && allDone;
+    return allDone ? statusDone : statusFailed;
+}
+
+}  // namespace
+
+int runCommandLine(int argc, char** argv) {
     initPow2Table();
-    return 0;
+    if (argc <= 1) {
+        printUsage();
+        return statusDone;
+    }
+    try {
+        return runArguments(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& failure) {
+        // Anything but an Error (exhausted memory, a failed bounds check) stops the whole run.
+        std::fprintf(stderr, "\nError - run stopped by an unexpected failure: %s\n", failure.what());
+        return statusFailed;
+    }
 }

@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/Arguments.h"
+
+namespace {
+
+// One line per outcome: "invalid", "quit", "crash", or the direction and the jobs.
+std::string describeRun(const std::vector<std::string>& args) {
+    const Arguments a = sortArguments(args);
+    if (a.stop == Arguments::Stop::invalid) return "invalid";
+    if (a.stop == Arguments::Stop::quit) return "quit";
+    if (a.stop == Arguments::Stop::crash) return "crash";
+    const std::optional<RunPlan> plan = planRun(a);
+    if (!plan) return "invalid";
+    std::string text = plan->direction == Direction::compress     ? "compress"
+                       : plan->direction == Direction::decompress ? "decompress"
+                                                                  : "nothing";
+    for (const Job& job : plan->jobs) text += " [" + job.inName + ">" + job.outName + "]";
+    return text;
+}
+
+TEST(CommandLine, SortsNamesAndDerivesOutputs) {
+    const struct {
+        std::vector<std::string> args;
+        const char* expected;
+    } cases[] = {
+        {{"a.wav"}, "compress [a.wav>a.qo]"},
+        {{"a.wav", "b.wav"}, "compress [a.wav>a.qo] [b.wav>b.qo]"},
+        {{"a.wav", "out.qo"}, "compress [a.wav>out.qo]"},
+        {{"out.qo", "-high", "a.wav"}, "decompress [out.qo>a.wav]"},
+        {{"x.qo", "y.wav"}, "decompress [x.qo>y.wav]"},
+        {{"x.qo", "y.qo"}, "decompress [x.qo>x.wav] [y.qo>y.wav]"},
+        {{"A.WAV"}, "compress [A.WAV>A.WAV.qo]"},
+        {{"X.QO"}, "decompress [X.QO>X.QO.wav]"},
+        {{"song.wav.bak"}, "compress [song.wav.bak>song.qo]"},
+        {{"my.wav.qo"}, "compress [my.wav.qo>my.qo]"},
+        {{"a.WAV.wav"}, "compress [a.WAV.wav>a.WAV.qo]"},
+        {{"d.qo/t.qo.qo"}, "decompress [d.qo/t.qo.qo>d.wav]"},
+        {{"-noseek", "a.wav", "-overwrite", "-overwrite"}, "compress [a.wav>a.qo]"},
+        // Count rules: one output name at most, and only beside a single input.
+        {{"a.wav", "b.wav", "out.qo"}, "invalid"},
+        {{"a.wav", "x.qo", "y.qo"}, "invalid"},
+        {{"x.qo", "y.qo", "z.wav"}, "invalid"},
+        {{"x.qo", "a.wav", "b.wav"}, "invalid"},
+        // Only exact, case-sensitive extensions and options are recognised.
+        {{"a.Wav"}, "invalid"},
+        {{"a.wav", "-High"}, "invalid"},
+        {{"a.wav", ""}, "invalid"},
+        // Sorting stops at the first argument that ends it.
+        {{"-quit", "-bogus"}, "quit"},
+        {{"-bogus", "-quit"}, "invalid"},
+        {{"a.wav", "-crash", "b.wav"}, "crash"},
+        // Without file names only -cin with -cout does something.
+        {{"-cinout"}, "decompress [>]"},
+        {{"-cout", "-cin"}, "decompress [>]"},
+        {{"-cin"}, "nothing"},
+        {{"-cout", "-nohead"}, "nothing"},
+    };
+    for (const auto& c : cases) {
+        std::string joined;
+        for (const std::string& arg : c.args) joined += "'" + arg + "' ";
+        EXPECT_EQ(describeRun(c.args), c.expected) << joined;
+    }
+}
+
+TEST(CommandLine, OptionsSetTheirFlags) {
+    const Arguments none = sortArguments({"a.wav"});
+    EXPECT_TRUE(none.seekable);
+    EXPECT_FALSE(none.high || none.stdinMode || none.stdoutMode || none.debugMode || none.overwriteMode);
+    EXPECT_TRUE(none.headerMode);
+
+    const Arguments all = sortArguments({"-noseek", "-high", "-overwrite", "-cin", "-cout", "-nohead", "-debug"});
+    EXPECT_FALSE(all.seekable);
+    EXPECT_TRUE(all.high && all.stdinMode && all.stdoutMode && all.debugMode && all.overwriteMode);
+    EXPECT_FALSE(all.headerMode);
+
+    const Arguments both = sortArguments({"-cinout"});
+    EXPECT_TRUE(both.stdinMode && both.stdoutMode);
+}
+
+const std::string banner = "\nQo Compresser\nVersion 0.4\n\n";
+const std::string usage = banner +
+    "Usage instructions ...\n\n"
+    "qo [flags] input-filename [output-filename]\n\n"
+    "Flags\n"
+    " -high      - high compression mode - slower, but better compression\n"
+    " -overwrite - automatically overwrite existing files\n"
+    " -cin       - when decoding/encoding, use console input\n"
+    " -cout      - when decoding,          use console output\n"
+    " -cinout    - when decoding, use console input+output\n"
+    " -noseek    - disable seeking (improves compression slightly)\n"
+    " -nohead    - when decoding, disables outputting of .wav headers\n\n"
+    "Example usage\n"
+    "  qo foo.wav          - compress   foo.wav to foo.qo\n"
+    "  qo foo.qo           - decompress foo.qo  to foo.wav\n"
+    "  qo -overwrite *.wav - compress all .wavs in directory, replacing\n"
+    "                        any existing .qo files.\n"
+    "  cat  foo.qo | qo -cinout > foo.wav - decompress foo.qo to foo.wav\n";
+const std::string invalid = "Error - invalid command-line arguments\n\n" + usage;
+
+std::string numbers0To19() {
+    std::string text;
+    for (int i = 0; i < 20; ++i) text += std::to_string(i) + "\n";
+    return text;
+}
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the program in an empty scratch directory, standard input empty.
+class ProgramRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() /
+              ("qo_cli_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    RunResult run(const std::string& args) {
+        const std::string command = "cd '" + dir.string() + "' && '" QO_BINARY "' " + args +
+                                    " </dev/null >stdout.txt 2>stderr.txt";
+        const int raw = std::system(command.c_str());
+        RunResult r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = slurp("stdout.txt");
+        r.err = slurp("stderr.txt");
+        std::filesystem::remove(dir / "stdout.txt");
+        std::filesystem::remove(dir / "stderr.txt");
+        return r;
+    }
+
+    std::string slurp(const std::string& name) {
+        std::ifstream in(dir / name, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    bool directoryEmpty() { return std::filesystem::is_empty(dir); }
+
+    std::filesystem::path dir;
+};
+
+TEST_F(ProgramRun, NoArgumentPrintsUsage) {
+    const RunResult r = run("");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, usage);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ProgramRun, InvalidArgumentsPrintUsageAndProcessNothing) {
+    const struct {
+        const char* args;
+        std::string out;
+    } cases[] = {
+        {"-bogus", invalid},
+        // The file before the bad option is not processed either.
+        {"a.wav -bogus", invalid},
+        {"a.Wav", invalid},
+        // The count rules reject after the banner, so it shows twice.
+        {"a.wav b.wav out.qo", banner + invalid},
+        {"x.qo y.qo z.wav", banner + invalid},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run(c.args);
+        EXPECT_EQ(r.status, 255) << c.args;
+        EXPECT_EQ(r.out, c.out) << c.args;
+        EXPECT_EQ(r.err, "") << c.args;
+        EXPECT_TRUE(directoryEmpty()) << c.args;
+    }
+}
+
+TEST_F(ProgramRun, QuitAndCrashPrintNumbersAndProcessNothing) {
+    for (const char* args : {"-quit", "-crash", "a.wav -quit -bogus", "-crash a.wav"}) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0) << args;
+        EXPECT_EQ(r.out, numbers0To19()) << args;
+        EXPECT_EQ(r.err, "") << args;
+        EXPECT_TRUE(directoryEmpty()) << args;
+    }
+}
+
+// Each failing file prints its message framed by line ends on standard error;
+// the run goes on with the next file and ends with status 1.
+TEST_F(ProgramRun, FailedFilesAreReportedAndTheRunContinues) {
+    for (const char* args : {"missing1.wav missing2.wav", "missing1.qo missing2.qo"}) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.out.rfind(banner, 0), 0u) << args;
+        std::vector<std::string> lines;
+        std::stringstream err(r.err);
+        for (std::string line; std::getline(err, line);) lines.push_back(line);
+        ASSERT_EQ(lines.size(), 4u) << r.err;
+        EXPECT_TRUE(lines[0].empty() && lines[2].empty()) << r.err;
+        EXPECT_FALSE(lines[1].empty() || lines[3].empty()) << r.err;
+    }
+}
+
+TEST_F(ProgramRun, StandardStreamsWithoutNames) {
+    // -cin alone has nothing to do beyond the banner.
+    const RunResult idle = run("-cin");
+    EXPECT_EQ(idle.status, 0);
+    EXPECT_EQ(idle.out, banner);
+    EXPECT_EQ(idle.err, "");
+
+    // -cinout decodes standard input (here empty) to standard output: no banner,
+    // the failure on standard error.
+    const RunResult piped = run("-cinout");
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_EQ(piped.out, "");
+    EXPECT_NE(piped.err, "");
+}
+
+}  // namespace
