@@ -1,26 +1,78 @@
 #include "pipeline/filters/VectorKernels.h"
 
+#include <initializer_list>
+
+#include "pipeline/filters/VectorKernelPaths.h"
+
 namespace {
 
-void updatePlain(int16_t* w, const int16_t* x, int n, int mu) {
-    if (mu == 0) return;
-    const uint32_t step = 0u - static_cast<uint32_t>(mu);
-    for (int i = 0; i < n; ++i)
-        w[i] = static_cast<int16_t>(static_cast<uint32_t>(w[i]) +
-                                    static_cast<uint32_t>(static_cast<uint16_t>(x[i])) * step);
+struct KernelSet {
+    KernelPath path;
+    void (*update)(int16_t*, const int16_t*, int, int);
+    int32_t (*dot)(const int16_t*, const int16_t*, int);
+};
+
+constexpr KernelSet plainKernels{KernelPath::Plain, kernels::plain::update, kernels::plain::dot};
+
+KernelSet kernelSet(KernelPath path) {
+    switch (path) {
+#if QO_X86_KERNELS
+        case KernelPath::Sse2: return {path, kernels::sse2::update, kernels::sse2::dot};
+        case KernelPath::Avx2: return {path, kernels::avx2::update, kernels::avx2::dot};
+#endif
+        default: return plainKernels;
+    }
 }
 
-int32_t dotPlain(const int16_t* a, const int16_t* b, int n) {
-    uint32_t sum = 0;
-    for (int i = 0; i < n; ++i) sum += static_cast<uint32_t>(int32_t{a[i]} * int32_t{b[i]});
-    return static_cast<int32_t>(sum);
-}
+// Constant-initialised, so kernels called before start-up selection still work.
+KernelSet active = plainKernels;
+
+struct StartUpSelection {
+    StartUpSelection() { selectKernelPath(defaultKernelPath()); }
+} startUpSelection;
 
 }  // namespace
 
-void updateWeights(int16_t* w, const int16_t* x, int n, int mu, bool) { updatePlain(w, x, n, mu); }
-void updateWeights04(int16_t* w, const int16_t* x, int n, int mu, bool) { updatePlain(w, x, n, mu); }
-int32_t dotProduct(const int16_t* a, const int16_t* b, int n, bool) { return dotPlain(a, b, n) >> 5; }
-int32_t dotProduct04(const int16_t* a, const int16_t* b, int n, bool) { return dotPlain(a, b, n); }
+bool kernelPathSupported(KernelPath path) {
+    switch (path) {
+        case KernelPath::Plain: return true;
+#if QO_X86_KERNELS
+        case KernelPath::Sse2: __builtin_cpu_init(); return __builtin_cpu_supports("sse2");
+        case KernelPath::Avx2: __builtin_cpu_init(); return __builtin_cpu_supports("avx2");
+#endif
+        default: return false;
+    }
+}
+
+KernelPath defaultKernelPath() {
+#ifdef QO_KERNELS_PIN
+    if (kernelPathSupported(KernelPath::QO_KERNELS_PIN)) return KernelPath::QO_KERNELS_PIN;
+#endif
+    for (KernelPath path : {KernelPath::Avx2, KernelPath::Sse2})
+        if (kernelPathSupported(path)) return path;
+    return KernelPath::Plain;
+}
+
+KernelPath activeKernelPath() { return active.path; }
+
+bool selectKernelPath(KernelPath path) {
+    if (!kernelPathSupported(path)) return false;
+    active = kernelSet(path);
+    return true;
+}
+
+void updateWeights(int16_t* w, const int16_t* x, int n, int mu, bool useMmx) {
+    if (mu == 0) return;
+    (useMmx ? active.update : kernels::plain::update)(w, x, n, mu);
+}
+
+// Both update kernels compute the same values, so they share one implementation.
+void updateWeights04(int16_t* w, const int16_t* x, int n, int mu, bool useMmx) { updateWeights(w, x, n, mu, useMmx); }
+
+int32_t dotProduct04(const int16_t* a, const int16_t* b, int n, bool useMmx) {
+    return (useMmx ? active.dot : kernels::plain::dot)(a, b, n);
+}
+
+int32_t dotProduct(const int16_t* a, const int16_t* b, int n, bool useMmx) { return dotProduct04(a, b, n, useMmx) >> 5; }
 
 bool mmxAvailable() { return true; }

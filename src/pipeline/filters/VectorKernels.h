@@ -3,10 +3,11 @@
 
 // The int16 kernels of the sign-sign LMS filters. n is a multiple of 16. All
 // arithmetic wraps: weights modulo 2^16, sums modulo 2^32. The plain path defines
-// the results; a vectorised path must match it bit for bit.
+// the results; the vectorised path must match it bit for bit.
 //
 // updateWeights/updateWeights04: w[i] = int16(w[i] - x[i] * mu).
 // dotProduct: (sum of a[i] * b[i]) >> 5; dotProduct04: the sum unshifted.
+// useMmx true runs the active kernel path, false the plain one.
 void updateWeights(int16_t* w, const int16_t* x, int n, int mu, bool useMmx);
 void updateWeights04(int16_t* w, const int16_t* x, int n, int mu, bool useMmx);
 int32_t dotProduct(const int16_t* a, const int16_t* b, int n, bool useMmx);
@@ -14,3 +15,15 @@ int32_t dotProduct04(const int16_t* a, const int16_t* b, int n, bool useMmx);
 
 // Whether filters use the vectorised path; taken by each filter at construction.
 bool mmxAvailable();
+
+// The instruction sets the vectorised path can run on. One is picked at start-up:
+// the build's QO_KERNELS choice when the processor supports it, otherwise the
+// widest one it supports.
+enum class KernelPath { Plain, Sse2, Avx2 };
+
+bool kernelPathSupported(KernelPath path);
+KernelPath defaultKernelPath();
+KernelPath activeKernelPath();
+// Switches the vectorised path to `path` if the processor supports it; returns
+// whether it did (otherwise the active path stays as it was).
+bool selectKernelPath(KernelPath path);
