@@ -4,23 +4,29 @@
 #include <memory>
 #include <vector>
 
-// A filter's fixed-window history. h[0] is the newest element, h[-j] the one j
-// pushes older (0 <= j <= Window). The Window newest elements are contiguous,
-// oldest first, for the kernels; 512 spare slots mean the window is copied back
-// to the front only once every 512 pushes.
-template <typename T, int Window>
-class RollingBuffer {
+// The sliding history behind RollingBuffer and PhaseBuffer. h[0] is the newest
+// element, h[-j] the one j pushes older (0 <= j <= window); entries not yet
+// pushed read 0. The `window` newest elements are contiguous for the kernels;
+// `spare` free slots after them mean the window is copied back to the front only
+// once every `spare` pushes. Elements rewritten in place keep their values
+// through the copy.
+template <typename T>
+class SlidingHistory {
 public:
-    static constexpr int kStorage = Window + 512;
-
-    RollingBuffer() : base(new T[kStorage]()), cur(base.get() + Window) {}
-    RollingBuffer(const RollingBuffer&) = delete;
-    RollingBuffer& operator=(const RollingBuffer&) = delete;
+    SlidingHistory(int32_t spare, int32_t window)
+        : base(new T[static_cast<size_t>(window) + static_cast<size_t>(spare)]()),
+          end(base.get() + window + spare),
+          cur(base.get() + window),
+          windowSize(window) {}
+    SlidingHistory(const SlidingHistory&) = delete;
+    SlidingHistory& operator=(const SlidingHistory&) = delete;
+    SlidingHistory(SlidingHistory&&) = default;
+    SlidingHistory& operator=(SlidingHistory&&) = default;
 
     void push(T v) {
-        if (++cur == base.get() + kStorage) {
-            std::copy(base.get() + 512, base.get() + kStorage, base.get());
-            cur = base.get() + Window;
+        if (++cur == end) {
+            std::copy(cur - windowSize, cur, base.get());
+            cur = base.get() + windowSize;
         }
         *cur = v;
     }
@@ -28,13 +34,26 @@ public:
     T& operator[](int offset) { return cur[offset]; }
     T operator[](int offset) const { return cur[offset]; }
 
-    // The Window newest elements, oldest first: element i is h[-(Window - 1 - i)].
-    T* window() { return cur - (Window - 1); }
-    const T* window() const { return cur - (Window - 1); }
+protected:
+    // The `count` newest elements, oldest first (count <= window).
+    T* newest(int count) { return cur - (count - 1); }
+    const T* newest(int count) const { return cur - (count - 1); }
 
-private:
     std::unique_ptr<T[]> base;
+    T* end;
     T* cur;
+    int32_t windowSize;
+};
+
+// A filter's fixed-window history with 512 spare slots.
+template <typename T, int Window>
+class RollingBuffer : public SlidingHistory<T> {
+public:
+    RollingBuffer() : SlidingHistory<T>(512, Window) {}
+
+    // The Window newest elements, oldest first: element i is h[-(Window - 1 - i)].
+    T* window() { return this->newest(Window); }
+    const T* window() const { return this->newest(Window); }
 };
 
 // The running sum of the last Length values pushed (earlier ones count as 0).
