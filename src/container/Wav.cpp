@@ -1,0 +1,129 @@
+#include "container/Wav.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+
+#include "foundation/Error.h"
+
+namespace {
+
+// Samples are read and written as the int16 values lie in memory, which is the
+// WAV file's byte order only on a little-endian host.
+static_assert(std::endian::native == std::endian::little);
+
+constexpr int32_t readPiece = 10000;
+constexpr int32_t regularFmtSize = 16;
+
+uint32_t littleEndian(const std::string& bytes, size_t at, size_t count) {
+    uint32_t value = 0;
+    for (size_t i = count; i-- > 0;) value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
+    return value;
+}
+
+int fmtField(const std::string& header, size_t offset) {
+    // A stored header too short for the field can only come from a damaged container.
+    if (header.size() < offset + 2) throw Error("Input data corrupt");
+    return static_cast<int>(littleEndian(header, offset, 2));
+}
+
+void printNote(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+WavReader::WavReader(const std::string& fileName)
+    : file(std::make_unique<BinaryFile>(fileName, true)), name(fileName) {
+    readWavHeader();
+}
+
+void WavReader::invalidHeader() const {
+    throw Error("Error: invalid .wav header for file - " + name);
+}
+
+// Grows the result as the pieces arrive, so a size field larger than the input
+// ends at the end-of-file rule rather than in one huge allocation.
+std::string WavReader::readBytes(int32_t n) {
+    std::string bytes;
+    for (int32_t done = 0; done < n;) {
+        const int32_t piece = std::min(readPiece, n - done);
+        bytes.resize(static_cast<size_t>(done + piece));
+        file->read(bytes.data() + done, piece);
+        done += piece;
+    }
+    return bytes;
+}
+
+int32_t WavReader::readLittleEndian(int32_t n) {
+    const std::string bytes = readBytes(n);
+    return static_cast<int32_t>(littleEndian(bytes, 0, std::min<size_t>(bytes.size(), 4)));
+}
+
+void WavReader::readWavHeader() {
+    riffHeader = readBytes(12);
+    restHeader = readBytes(24);
+    if (riffHeader.compare(0, 4, "RIFF") != 0 || riffHeader.compare(8, 4, "WAVE") != 0 ||
+        restHeader.compare(0, 3, "fmt") != 0)
+        invalidHeader();
+
+    const int32_t fmtSize = static_cast<int32_t>(littleEndian(restHeader, 4, 4));
+    if (fmtSize < 0) invalidHeader();
+    if (fmtSize != regularFmtSize)
+        printNote("Warning: irregular format block size: " + std::to_string(fmtSize) + "\n");
+    if (fmtSize > regularFmtSize) {
+        restHeader += readBytes(fmtSize - regularFmtSize);
+        if (fmtSize % 2 != 0) restHeader += readBytes(1);
+    }
+
+    for (std::string id = readBytes(4); id != "data"; id = readBytes(4)) {
+        const std::string sizeBytes = readBytes(4);
+        const int32_t size = static_cast<int32_t>(littleEndian(sizeBytes, 0, 4));
+        if (size < 0) invalidHeader();
+        printNote("Encountered non-data block: " + id + ", size: " + std::to_string(size) + "\n");
+        std::string body = readBytes(size);
+        if (size % 2 != 0) body += readBytes(1);
+        restHeader += id + sizeBytes + body;
+    }
+    dataSize = readLittleEndian(4);
+}
+
+void WavReader::readWavSamples(int32_t count, std::vector<int16_t>& samples, Crc32& crc) {
+    const size_t values = static_cast<size_t>(std::max(count, 0));
+    if (samples.size() != values) samples.resize(values);
+    // BinaryFile zero-fills whatever the input did not deliver.
+    file->read(samples.data(), static_cast<int32_t>(2 * values));
+    crc.updateSamples(samples.data(), values);
+}
+
+std::string WavReader::readRemainingBytes() {
+    std::string rest;
+    for (char byte; file->getByte(byte);) rest += byte;
+    return rest;
+}
+
+int fmtChannels(const std::string& header) { return fmtField(header, 10); }
+int fmtBitsPerSample(const std::string& header) { return fmtField(header, 22); }
+
+WavWriter::WavWriter() : WavWriter(std::string()) {}
+
+WavWriter::WavWriter(const std::string& name) : file(std::make_unique<BinaryFile>(name, false)) {}
+
+void WavWriter::writeWavHeader(const std::string& riffHeader, const std::string& restHeader, int32_t sampleCount) {
+    writeRawBytes(riffHeader);
+    writeRawBytes(restHeader);
+    writeRawBytes("data");
+    file->writeInt32(2 * sampleCount);
+    file->flush();
+}
+
+void WavWriter::writeWavSamples(const std::vector<int16_t>& samples) {
+    file->write(samples.data(), static_cast<int32_t>(2 * samples.size()));
+    file->flush();
+}
+
+void WavWriter::writeRawBytes(const std::string& bytes) {
+    file->write(bytes.data(), static_cast<int32_t>(bytes.size()));
+    file->flush();
+}

@@ -1,0 +1,58 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "container/ContainerFormat.h"
+#include "entropy/BinaryFile.h"
+
+// Reads a WAV file to be compressed: takes the header apart just far enough to
+// find the format chunk and the sample data, keeps every header byte the
+// container carries, then hands out the samples and the bytes after them.
+// An empty name reads standard input.
+class WavReader {
+public:
+    explicit WavReader(const std::string& name);
+
+    // Reads up to the first sample byte; prints a note for an irregular format
+    // chunk and for every chunk met before the data chunk.
+    void readWavHeader();
+    // Reads count samples into the vector (resized when its size differs) and
+    // updates the running checksum over their bytes.
+    void readWavSamples(int32_t count, std::vector<int16_t>& samples, Crc32& crc);
+    // Everything left in the input: the container's trailer.
+    std::string readRemainingBytes();
+
+    std::string riffHeader;  // "RIFF", the RIFF size, "WAVE"
+    std::string restHeader;  // the format chunk and every chunk before the data chunk, verbatim
+    int32_t dataSize = 0;    // the data chunk's size field as stored
+
+private:
+    std::string readBytes(int32_t n);
+    int32_t readLittleEndian(int32_t n);
+    [[noreturn]] void invalidHeader() const;
+
+    std::unique_ptr<BinaryFile> file;
+    std::string name;
+};
+
+// Channel count and bits per sample of a stored format chunk (its id first).
+int fmtChannels(const std::string& header);
+int fmtBitsPerSample(const std::string& header);
+
+// Writes a restored WAV file; every write is flushed at once. No name, or an
+// empty one, writes standard output.
+class WavWriter {
+public:
+    WavWriter();
+    explicit WavWriter(const std::string& name);
+
+    // The RIFF header, the stored chunks, then a data chunk header for sampleCount values.
+    void writeWavHeader(const std::string& riffHeader, const std::string& restHeader, int32_t sampleCount);
+    void writeWavSamples(const std::vector<int16_t>& samples);
+    void writeRawBytes(const std::string& bytes);
+
+private:
+    std::unique_ptr<BinaryFile> file;
+};
