@@ -11,20 +11,26 @@ namespace kernels::avx2 {
 
 void update(int16_t* w, const int16_t* x, int n, int mu) {
     const __m256i step = _mm256_set1_epi16(static_cast<int16_t>(mu));
-    for (int i = 0; i < n; i += 16) {
-        auto* wp = reinterpret_cast<__m256i*>(w + i);
-        const __m256i xv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
-        _mm256_storeu_si256(wp, _mm256_sub_epi16(_mm256_loadu_si256(wp), _mm256_mullo_epi16(xv, step)));
-    }
+    auto* wp = reinterpret_cast<__m256i*>(w);
+    const auto* xp = reinterpret_cast<const __m256i*>(x);
+    for (const auto* end = xp + n / 16; xp != end; ++xp, ++wp)
+        _mm256_storeu_si256(wp, _mm256_sub_epi16(_mm256_loadu_si256(wp), _mm256_mullo_epi16(_mm256_loadu_si256(xp), step)));
 }
 
 int32_t dot(const int16_t* a, const int16_t* b, int n) {
-    __m256i sum = _mm256_setzero_si256();
-    for (int i = 0; i < n; i += 16) {
-        const __m256i av = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
-        const __m256i bv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
-        sum = _mm256_add_epi32(sum, _mm256_madd_epi16(av, bv));
+    const auto* ap = reinterpret_cast<const __m256i*>(a);
+    const auto* bp = reinterpret_cast<const __m256i*>(b);
+    const auto* end = ap + n / 16;
+    // Two accumulators over pairs of steps keep the adds off one dependency chain;
+    // an odd last step goes into the first.
+    __m256i sum0 = _mm256_setzero_si256();
+    __m256i sum1 = _mm256_setzero_si256();
+    for (; end - ap >= 2; ap += 2, bp += 2) {
+        sum0 = _mm256_add_epi32(sum0, _mm256_madd_epi16(_mm256_loadu_si256(ap), _mm256_loadu_si256(bp)));
+        sum1 = _mm256_add_epi32(sum1, _mm256_madd_epi16(_mm256_loadu_si256(ap + 1), _mm256_loadu_si256(bp + 1)));
     }
+    if (ap != end) sum0 = _mm256_add_epi32(sum0, _mm256_madd_epi16(_mm256_loadu_si256(ap), _mm256_loadu_si256(bp)));
+    const __m256i sum = _mm256_add_epi32(sum0, sum1);
     __m128i half = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
     half = _mm_add_epi32(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(1, 0, 3, 2)));
     half = _mm_add_epi32(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(2, 3, 0, 1)));

@@ -10,9 +10,9 @@ namespace kernels::sse2 {
 
 void update(int16_t* w, const int16_t* x, int n, int mu) {
     const __m128i step = _mm_set1_epi16(static_cast<int16_t>(mu));
-    for (int i = 0; i < n; i += 16) {
-        auto* wp = reinterpret_cast<__m128i*>(w + i);
-        const auto* xp = reinterpret_cast<const __m128i*>(x + i);
+    auto* wp = reinterpret_cast<__m128i*>(w);
+    const auto* xp = reinterpret_cast<const __m128i*>(x);
+    for (const auto* end = xp + n / 8; xp != end; xp += 2, wp += 2) {
         const __m128i w0 = _mm_sub_epi16(_mm_loadu_si128(wp), _mm_mullo_epi16(_mm_loadu_si128(xp), step));
         const __m128i w1 = _mm_sub_epi16(_mm_loadu_si128(wp + 1), _mm_mullo_epi16(_mm_loadu_si128(xp + 1), step));
         _mm_storeu_si128(wp, w0);
@@ -21,11 +21,11 @@ void update(int16_t* w, const int16_t* x, int n, int mu) {
 }
 
 int32_t dot(const int16_t* a, const int16_t* b, int n) {
+    const auto* ap = reinterpret_cast<const __m128i*>(a);
+    const auto* bp = reinterpret_cast<const __m128i*>(b);
     __m128i sum0 = _mm_setzero_si128();
     __m128i sum1 = _mm_setzero_si128();
-    for (int i = 0; i < n; i += 16) {
-        const auto* ap = reinterpret_cast<const __m128i*>(a + i);
-        const auto* bp = reinterpret_cast<const __m128i*>(b + i);
+    for (const auto* end = ap + n / 8; ap != end; ap += 2, bp += 2) {
         sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(_mm_loadu_si128(ap), _mm_loadu_si128(bp)));
         sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(_mm_loadu_si128(ap + 1), _mm_loadu_si128(bp + 1)));
     }
