@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+#include "pipeline/filters/BigFilter0304.h"
 #include "pipeline/filters/VectorKernels.h"
 
 static const char* pathName(KernelPath path) {
@@ -156,6 +158,23 @@ TEST_P(KernelPathTest, EmptyVectorsAreLeftAlone) {
     EXPECT_EQ(w.buffer, before.buffer);
     EXPECT_EQ(dotProduct04(w.data(), x.data(), 0, true), 0);
     EXPECT_EQ(dotProduct(w.data(), x.data(), 0, true), 0);
+}
+
+// A long filter on a real recording: every path must give the residuals the
+// plain path gives, sample for sample.
+TEST_P(KernelPathTest, LongFilterOnRealAudioGivesThePlainResiduals) {
+    if (GetParam() == KernelPath::Plain) GTEST_SKIP() << "the plain path is the reference here";
+    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_tabla_mono.wav"));
+    ASSERT_FALSE(pcm.samples.empty());
+    auto residuals = [&] {
+        BigFilter0304<1, 288, 10, 4, 1> filter;
+        std::vector<int16_t> out;
+        for (int16_t s : pcm.samples) out.push_back(filter.encodeSample(s));
+        return out;
+    };
+    const std::vector<int16_t> got = residuals();
+    ASSERT_TRUE(selectKernelPath(KernelPath::Plain));
+    EXPECT_EQ(got, residuals());
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, KernelPathTest,
