@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "container/ContainerFormat.h"
 
 namespace {
@@ -87,16 +88,6 @@ TEST(ContainerFormat, FirstSegmentOffsetAndFlags) {
     EXPECT_EQ(containerFlags(true, true), 3);
 }
 
-// Bit by bit, without a table: the reflected CRC-32 register as it ends.
-uint32_t bitwiseCrcRegister(const std::vector<uint8_t>& bytes) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return crc;
-}
-
 TEST(ContainerFormat, CrcIsTheUncomplementedRegister) {
     Crc32 empty;
     EXPECT_EQ(empty.value(), 0xFFFFFFFFu);
@@ -114,14 +105,15 @@ TEST(ContainerFormat, CrcIsTheUncomplementedRegister) {
     pieces.update(bytes.data(), 10);
     pieces.update(bytes.data() + 10, 0);
     pieces.update(bytes.data() + 10, bytes.size() - 10);
-    EXPECT_EQ(pieces.value(), bitwiseCrcRegister(bytes));
+    EXPECT_EQ(pieces.value(), testsupport::bitwiseCrcRegister(bytes.data(), bytes.size()));
 }
 
 TEST(ContainerFormat, CrcOfSamplesTakesLowByteFirst) {
     const std::vector<int16_t> samples = {0x0102, -1, INT16_MIN, 0x7F80, 0};
     Crc32 crc;
     crc.updateSamples(samples.data(), samples.size());
-    EXPECT_EQ(crc.value(), bitwiseCrcRegister({0x02, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0x80, 0x7F, 0x00, 0x00}));
+    const uint8_t bytes[] = {0x02, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0x80, 0x7F, 0x00, 0x00};
+    EXPECT_EQ(crc.value(), testsupport::bitwiseCrcRegister(bytes, sizeof bytes));
 }
 
 }  // namespace

@@ -34,6 +34,17 @@ inline void writeFileBytes(const std::string& path, const std::vector<uint8_t>& 
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The container's checksum register over bytes, computed bit by bit without a
+// table: reflected CRC-32 started at all ones, no final complement.
+inline uint32_t bitwiseCrcRegister(const uint8_t* bytes, size_t count) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return crc;
+}
+
 struct Pcm {
     int channels = 0;
     std::vector<int16_t> samples;  // interleaved

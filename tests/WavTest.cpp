@@ -38,16 +38,6 @@ std::string riff(const std::string& chunks) { return "RIFF" + le32(static_cast<u
 
 std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
-// Bit by bit, without a table: the container's CRC register over bytes.
-uint32_t bitwiseCrcRegister(const uint8_t* bytes, size_t count) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < count; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return crc;
-}
-
 struct Rebuilt {
     std::string notes;  // what the reader printed
     int channels = 0, bits = 0;
@@ -114,7 +104,7 @@ protected:
         EXPECT_EQ(r.bytes, original) << path;
         const testsupport::Pcm pcm = testsupport::loadPcm16(path);
         EXPECT_EQ(r.samples, pcm.samples) << path;
-        EXPECT_EQ(r.crc, bitwiseCrcRegister(reinterpret_cast<const uint8_t*>(pcm.samples.data()),
+        EXPECT_EQ(r.crc, testsupport::bitwiseCrcRegister(reinterpret_cast<const uint8_t*>(pcm.samples.data()),
                                             2 * pcm.samples.size())) << path;
     }
 
@@ -229,7 +219,7 @@ TEST_F(WavFiles, SampleReadsZeroFillAndKeepTheChecksumOfWhatTheyHold) {
     std::vector<int16_t> expected(200, 0);
     expected[0] = 5, expected[1] = 6, expected[2] = 7;
     EXPECT_EQ(block, expected);
-    EXPECT_EQ(crc.value(), bitwiseCrcRegister(reinterpret_cast<const uint8_t*>(expected.data()), 400));
+    EXPECT_EQ(crc.value(), testsupport::bitwiseCrcRegister(reinterpret_cast<const uint8_t*>(expected.data()), 400));
 }
 
 TEST_F(WavFiles, DamagedHeadersEndWithAnError) {
@@ -284,6 +274,27 @@ TEST_F(WavFiles, HugeSizeFieldsNeedNoHugeAllocation) {
     const std::string path = fixture("huge.wav", riff(fmt + "LIST" + le32(0x7FFFFFFFu) + chunk("data", "ab")));
     EXPECT_EXIT(readUnderMemoryLimit(path), ::testing::ExitedWithCode(0), "");
 #endif
+}
+
+// Exits 0 when a reader over standard input (bound to the file) sees the header,
+// the samples and the trailer that the named file holds.
+[[noreturn]] void readFromStandardInput(const std::string& path, const std::string& trailer) {
+    if (std::freopen(path.c_str(), "rb", stdin) == nullptr) std::exit(2);
+    ::testing::internal::CaptureStdout();
+    WavReader reader("");
+    Crc32 crc;
+    std::vector<int16_t> block;
+    reader.readWavSamples(reader.dataSize / 2, block, crc);
+    const bool ok = reader.restHeader.size() == 24 + 8 + 54 && block.size() == 600 &&
+                    reader.readRemainingBytes() == trailer;
+    std::exit(ok ? 0 : 3);
+}
+
+TEST_F(WavFiles, StandardInputIsReadToItsEnd) {
+    const std::string path = testsupport::dataPath("small_edge_list_trailing_st.wav");
+    const std::vector<uint8_t> bytes = testsupport::readFileBytes(path);
+    const std::string trailer(bytes.end() - 116, bytes.end());
+    EXPECT_EXIT(readFromStandardInput(path, trailer), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(WavFormat, FormatFieldsOfAShortHeaderAreRefused) {
