@@ -1,0 +1,385 @@
+#include "entropy/ModelSmooth04.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "entropy/RangeCoder.h"
+#include "foundation/Arith.h"
+#include "foundation/Error.h"
+#include "foundation/Registry.h"
+
+namespace {
+
+constexpr int32_t kSmallCountTables = 32;
+constexpr int32_t kSmallCountLimit = 32;   // fewer values left than this: small-count tables
+constexpr int32_t kMaxEscapeLength = 16;   // folded values fit in 16 bits
+constexpr uint32_t kMaxFolded = 65535;
+constexpr int32_t kMaxBlockValues = 65536;
+constexpr int32_t kInitialScaleState = 16384;
+
+// Row j holds the frequencies of the counts 0 ... j + 1 of one bin when j + 1 values
+// are still to be assigned.
+constexpr int32_t smallCountFrequencies04[] = {
+    13243, 1333,  // R = 1
+    7125, 1076, 124,  // R = 2
+    3328, 918, 159, 30,  // R = 3
+    2301, 783, 165, 46, 13,  // R = 4
+    1793, 699, 184, 55, 26, 8,  // R = 5
+    1204, 633, 157, 63, 27, 10, 6,  // R = 6
+    970, 553, 183, 56, 27, 9, 8, 3,  // R = 7
+    710, 477, 174, 57, 34, 15, 13, 2, 2,  // R = 8
+    612, 429, 192, 55, 35, 17, 17, 4, 3, 3,  // R = 9
+    429, 365, 169, 62, 42, 22, 9, 7, 3, 2, 2,  // R = 10
+    370, 322, 177, 65, 32, 19, 13, 15, 2, 2, 2, 1,  // R = 11
+    310, 302, 164, 73, 31, 15, 13, 4, 5, 3, 2, 1, 1,  // R = 12
+    178, 258, 161, 89, 35, 21, 15, 13, 5, 4, 3, 2, 2, 1,  // R = 13
+    168, 223, 170, 65, 36, 26, 12, 13, 7, 3, 3, 2, 2, 1, 1,  // R = 14
+    125, 202, 158, 68, 42, 15, 11, 11, 9, 5, 4, 3, 2, 2, 1, 1,  // R = 15
+    135, 175, 144, 80, 35, 15, 10, 10, 10, 8, 4, 2, 2, 1, 1, 1, 1,  // R = 16
+    85, 141, 149, 83, 45, 19, 12, 10, 7, 5, 3, 4, 2, 1, 1, 1, 1, 1,  // R = 17
+    67, 137, 121, 75, 38, 31, 15, 13, 9, 7, 5, 3, 3, 2, 1, 1, 1, 1, 1,  // R = 18
+    57, 105, 107, 77, 34, 18, 14, 11, 10, 5, 5, 4, 4, 3, 2, 1, 1, 1, 1, 1,  // R = 19
+    55, 81, 106, 81, 42, 18, 12, 11, 10, 6, 6, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1,  // R = 20
+    38, 82, 79, 65, 56, 28, 14, 11, 9, 8, 8, 7, 6, 5, 2, 1, 1, 1, 1, 1, 1, 1,  // R = 21
+    23, 64, 71, 77, 54, 28, 18, 18, 13, 11, 5, 7, 7, 3, 2, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 22
+    28, 60, 78, 73, 54, 26, 10, 10, 10, 9, 3, 3, 4, 3, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1,  // R = 23
+    20, 56, 57, 65, 54, 28, 24, 11, 11, 6, 4, 8, 3, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 24
+    16, 45, 59, 65, 42, 33, 12, 9, 9, 8, 6, 5, 2, 4, 4, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 25
+    13, 26, 55, 66, 38, 24, 10, 13, 9, 8, 7, 4, 3, 3, 3, 3, 3, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 26
+    15, 33, 48, 48, 31, 29, 12, 12, 11, 11, 8, 7, 6, 5, 4, 3, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 27
+    9, 21, 41, 42, 39, 33, 21, 15, 11, 9, 8, 7, 6, 6, 6, 4, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 28
+    9, 24, 40, 34, 49, 32, 22, 22, 10, 9, 7, 6, 5, 3, 3, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 29
+    5, 21, 23, 36, 36, 29, 26, 15, 12, 9, 8, 7, 6, 6, 6, 6, 8, 3, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 30
+    4, 13, 36, 25, 30, 26, 26, 15, 13, 12, 12, 9, 7, 4, 4, 4, 4, 4, 4, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 31
+    6, 13, 23, 32, 28, 25, 19, 16, 13, 6, 6, 6, 6, 5, 5, 4, 3, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 32
+};
+
+[[noreturn]] void corruptInput() {
+    throw Error("Input data corrupt");
+}
+
+[[noreturn]] void inconsistentModel() {
+    throw Error("Internal error - probably due to corrupt input file.");
+}
+
+// Encoder work storage, shared by every model of the process: one block is coded at a time.
+std::vector<uint16_t> foldedValues;
+std::array<int32_t, ModelSmooth04::kBins> blockHistogram04{};
+std::vector<int32_t> quotientTable04(kMaxBlockValues);
+std::vector<int32_t> scaleTable04(kMaxBlockValues);
+size_t tableReadPosition = 0;
+
+int32_t scaleOf(int32_t state) {
+    return std::max(1, state >> 6);
+}
+
+// Moves a scale state towards the size of the latest folded value; a mode outside
+// 1 ... 4 (damaged stream) leaves it as it is.
+int32_t updatedState(int32_t s, uint32_t u, int32_t mode) {
+    const int32_t half = static_cast<int32_t>((u + 6) >> 1);
+    const int32_t d = half - ((s + 16) >> 5);
+    switch (mode) {
+        case 1: return s + (d >> 1);
+        case 2: return s + d;
+        case 3: return s + (d >> 2);
+        case 4: return s + 2 * d;
+        default: return s;
+    }
+}
+
+void takeFromBin(std::array<int32_t, ModelSmooth04::kBins>& hist, int32_t bin) {
+    if (--hist[static_cast<size_t>(bin)] < 0) inconsistentModel();
+}
+
+}  // namespace
+
+ModelSmooth04::ModelSmooth04(int32_t channelCount, RangeCoder* rangeCoder)
+    : coder(rangeCoder), scaleState0(kInitialScaleState), scaleState1(kInitialScaleState), channels(channelCount) {
+    const int32_t* row = smallCountFrequencies04;
+    for (int32_t j = 0; j < kSmallCountTables; ++j) {
+        std::vector<int32_t> table{0};
+        for (int32_t s = 0; s < j + 2; ++s) table.push_back(table.back() + *row++);
+        smallCountTables.push_back(std::move(table));
+    }
+}
+
+uint16_t ModelSmooth04::fold(int16_t x) {
+    return static_cast<uint16_t>(x >= 0 ? 2 * x : -2 * x - 1);
+}
+
+int16_t ModelSmooth04::unfold(uint16_t u) {
+    return static_cast<int16_t>((u & 1) ? -1 - (u >> 1) : (u >> 1));
+}
+
+int32_t ModelSmooth04::modeWithFewestBytes(const std::array<int32_t, 4>& trialBytes) {
+    int32_t best = 99999999;
+    int32_t mode = 1;
+    for (int32_t m = 1; m <= 4; ++m) {
+        if (trialBytes[static_cast<size_t>(m - 1)] < best) {
+            best = trialBytes[static_cast<size_t>(m - 1)];
+            mode = m;
+        }
+    }
+    return mode;
+}
+
+const std::array<int32_t, ModelSmooth04::kBins>& ModelSmooth04::lastBlockHistogram() {
+    return blockHistogram04;
+}
+
+int32_t ModelSmooth04::lastBlockScale(size_t i) {
+    return scaleTable04.at(i);
+}
+
+// ---- coding operations on the coder ----
+
+void ModelSmooth04::encodeBits(uint32_t v, uint32_t n) {
+    coder->encodeShift(v, v + 1, n);
+}
+
+void ModelSmooth04::encodeUniform(uint32_t v, uint32_t total) {
+    coder->encode(v, v + 1, total);
+}
+
+void ModelSmooth04::encodeSmallCount(uint32_t s, const std::vector<int32_t>& table) {
+    coder->encode(static_cast<uint32_t>(table.at(s)), static_cast<uint32_t>(table.at(s + 1)),
+                  static_cast<uint32_t>(table.back()));
+}
+
+void ModelSmooth04::encodeHistogramSymbol(int32_t s, const Histogram& hist, int32_t total) {
+    int32_t cum = 0;
+    for (int32_t b = 0; b < s; ++b) cum += hist[static_cast<size_t>(b)];
+    coder->encode(static_cast<uint32_t>(cum), static_cast<uint32_t>(cum + hist[static_cast<size_t>(s)]),
+                  static_cast<uint32_t>(total));
+}
+
+uint32_t ModelSmooth04::decodeBits(uint32_t n) {
+    const uint32_t t = coder->getCountShift(n);
+    coder->decodeUpdate(t, t + 1);
+    return t;
+}
+
+uint32_t ModelSmooth04::decodeUniform(uint32_t total) {
+    const uint32_t t = coder->getCount(total);
+    coder->decodeUpdate(t, t + 1);
+    return t;
+}
+
+uint32_t ModelSmooth04::decodeSmallCount(const std::vector<int32_t>& table) {
+    const uint32_t t = coder->getCount(static_cast<uint32_t>(table.back()));
+    uint32_t s = 0;
+    while (static_cast<uint32_t>(table[s + 1]) <= t) ++s;  // t is below the last entry
+    coder->decodeUpdate(static_cast<uint32_t>(table[s]), static_cast<uint32_t>(table[s + 1]));
+    return s;
+}
+
+// A damaged stream can present a target that no bin covers (the counts then sum to less
+// than the total); the search ends at the last bin instead of running past it.
+int32_t ModelSmooth04::decodeHistogramSymbol(const Histogram& hist, int32_t total) {
+    const uint32_t t = coder->getCount(static_cast<uint32_t>(total));
+    uint32_t cum = 0;
+    for (int32_t s = 0; s < kBins; ++s) {
+        const uint32_t next = cum + static_cast<uint32_t>(hist[static_cast<size_t>(s)]);
+        if (t < next) {
+            coder->decodeUpdate(cum, next);
+            return s;
+        }
+        cum = next;
+    }
+    inconsistentModel();
+}
+
+// ---- encoding ----
+
+void ModelSmooth04::finishEncoding() {
+    coder->finish();
+}
+
+void ModelSmooth04::encodeResiduals(const std::vector<int16_t>& residuals) {
+    const int32_t n = static_cast<int32_t>(residuals.size());
+    foldedValues.resize(residuals.size());
+    if (residuals.size() > quotientTable04.size()) {
+        quotientTable04.resize(residuals.size());
+        scaleTable04.resize(residuals.size());
+    }
+    for (size_t i = 0; i < residuals.size(); ++i) foldedValues[i] = fold(residuals[i]);
+    uint16_t* u = foldedValues.data();
+
+    int32_t count = n;
+    bool stereo = false;
+    if (channels == 1) {
+        const bool silent = std::all_of(u, u + n, [](uint16_t v) { return v == 0; });
+        encodeBits(silent ? 1 : 0, 1);
+        if (silent) return;
+    } else if (channels == 2) {
+        bool silent[2] = {true, true};
+        for (int32_t i = 0; i < n; ++i) silent[i & 1] = silent[i & 1] && u[i] == 0;
+        encodeBits(silent[0] ? 1 : 0, 1);
+        encodeBits(silent[1] ? 1 : 0, 1);
+        if (silent[0] && silent[1]) return;
+        if (silent[0] || silent[1]) {
+            // Only the other channel is coded, as one mono stream on scaleState0.
+            count = n / 2;
+            const int32_t first = silent[0] ? 1 : 0;
+            for (int32_t k = 0; k < count; ++k) u[k] = u[2 * k + first];
+        } else {
+            stereo = true;
+        }
+    } else {
+        encodeBits(0, 1);
+        encodeBits(0, 1);
+    }
+    const int32_t mode = chooseAdaptationMode(u, count, stereo);
+    encodeWithMode(mode, u, count, stereo);
+}
+
+// Codes the middle half of the block (a multiple of 4 values, starting on an even
+// position so every value keeps its channel) in each mode on a counting coder.
+int32_t ModelSmooth04::chooseAdaptationMode(const uint16_t* u, int32_t n, bool stereo) {
+    int32_t d = n / 2;
+    d -= d % 4;
+    const int32_t saved0 = scaleState0;
+    const int32_t saved1 = scaleState1;
+    RangeCoder* const blockCoder = coder;
+    struct Restore {
+        ModelSmooth04& model;
+        RangeCoder* coder;
+        int32_t s0, s1;
+        ~Restore() {
+            model.coder = coder;
+            model.scaleState0 = s0;
+            model.scaleState1 = s1;
+        }
+    } restore{*this, blockCoder, saved0, saved1};
+
+    for (int32_t m = 1; m <= 4; ++m) {
+        scaleState0 = saved0;
+        scaleState1 = saved1;
+        RangeCoder counting;
+        coder = &counting;
+        encodeWithMode(m, u + d / 2, d, stereo);
+        counting.finish();
+        modeChoice.trialBytes[static_cast<size_t>(m - 1)] = counting.countedBytes();
+    }
+    modeChoice.mode = modeWithFewestBytes(modeChoice.trialBytes);
+    return modeChoice.mode;
+}
+
+void ModelSmooth04::encodeWithMode(int32_t mode, const uint16_t* u, int32_t n, bool stereo) {
+    buildHistogram(mode, u, n, stereo);
+    encodeBits(static_cast<uint32_t>(mode - 1), 2);
+
+    Histogram hist = blockHistogram04;
+    int32_t sent = 0;
+    for (int32_t b = 0; b < kBins && sent < n; ++b) {
+        const int32_t remaining = n - sent;
+        const uint32_t binCount = static_cast<uint32_t>(hist[static_cast<size_t>(b)]);
+        if (remaining < kSmallCountLimit)
+            encodeSmallCount(binCount, smallCountTables[static_cast<size_t>(remaining - 1)]);
+        else
+            encodeUniform(binCount, static_cast<uint32_t>(remaining + 1));
+        sent += hist[static_cast<size_t>(b)];
+    }
+    for (int32_t i = 0; i < n; ++i) encodeValue(hist, n - i, u[i]);
+}
+
+// Quotients, scales and histogram of the values, advancing the scale states exactly as
+// the decoder will while it decodes them.
+void ModelSmooth04::buildHistogram(int32_t mode, const uint16_t* u, int32_t n, bool stereo) {
+    blockHistogram04.fill(0);
+    tableReadPosition = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        int32_t& state = (stereo && (i & 1)) ? scaleState1 : scaleState0;
+        const int32_t scale = scaleOf(state);
+        const int32_t q = u[i] / scale;
+        ++blockHistogram04[static_cast<size_t>(std::min(q, kEscape))];
+        quotientTable04[static_cast<size_t>(i)] = q;
+        scaleTable04[static_cast<size_t>(i)] = scale;
+        state = updatedState(state, u[i], mode);
+    }
+}
+
+void ModelSmooth04::encodeValue(Histogram& hist, int32_t total, uint16_t u) {
+    const int32_t q = quotientTable04[tableReadPosition];
+    int32_t scale = scaleTable04[tableReadPosition];
+    ++tableReadPosition;
+    const int32_t s = std::min(q, kEscape);
+    encodeHistogramSymbol(s, hist, total);
+    uint32_t r;
+    if (q >= kEscape) {
+        const int32_t length = static_cast<int32_t>(std::bit_width(static_cast<uint32_t>(u)));
+        encodeBits(static_cast<uint32_t>(length), 5);
+        scale = pow2(length);
+        r = u;
+        static double& overflow = debugValues["Entropy Encoder overflow"];
+        overflow += 1.0;
+    } else {
+        r = static_cast<uint32_t>(u - q * scale);
+    }
+    takeFromBin(hist, s);
+    if (scale >= 2) encodeUniform(r, static_cast<uint32_t>(scale));
+}
+
+// ---- decoding ----
+
+void ModelSmooth04::decodeResiduals(std::vector<int16_t>& out, int32_t count) {
+    if (count < 1 || count > kMaxBlockValues) corruptInput();
+    out.assign(static_cast<size_t>(count), 0);
+
+    int32_t n = count;
+    bool stereo = false;
+    int32_t first = 0;   // position of value 0
+    int32_t stride = 1;  // distance between positions
+    if (channels == 1) {
+        if (decodeBits(1) != 0) return;
+    } else if (channels == 2) {
+        const bool silent0 = decodeBits(1) == 1;
+        const bool silent1 = decodeBits(1) == 1;
+        if (silent0 && silent1) return;
+        if (silent0 || silent1) {
+            n = count / 2;
+            first = silent0 ? 1 : 0;
+            stride = 2;
+        } else {
+            stereo = true;
+        }
+    } else {
+        decodeBits(1);
+        decodeBits(1);
+    }
+    const int32_t mode = static_cast<int32_t>(decodeBits(2) + 1);
+
+    Histogram hist{};
+    int32_t received = 0;
+    for (int32_t b = 0; b < kBins && received < n; ++b) {
+        const int32_t remaining = n - received;
+        const uint32_t binCount = remaining < kSmallCountLimit
+                                      ? decodeSmallCount(smallCountTables[static_cast<size_t>(remaining - 1)])
+                                      : decodeUniform(static_cast<uint32_t>(remaining + 1));
+        hist[static_cast<size_t>(b)] = static_cast<int32_t>(binCount);
+        received += static_cast<int32_t>(binCount);
+    }
+    for (int32_t k = 0; k < n; ++k) {
+        int32_t& state = (stereo && (k & 1)) ? scaleState1 : scaleState0;
+        const uint16_t u = decodeValue(hist, n - k, mode, state);
+        out[static_cast<size_t>(first + stride * k)] = unfold(u);
+    }
+}
+
+uint16_t ModelSmooth04::decodeValue(Histogram& hist, int32_t total, int32_t mode, int32_t& state) {
+    const int32_t s = decodeHistogramSymbol(hist, total);
+    takeFromBin(hist, s);
+    uint32_t q = static_cast<uint32_t>(s);
+    uint32_t scale = static_cast<uint32_t>(scaleOf(state));
+    if (s == kEscape) {
+        const uint32_t length = decodeBits(5);
+        if (length > kMaxEscapeLength) corruptInput();
+        scale = static_cast<uint32_t>(pow2(static_cast<int>(length)));
+        q = 0;
+    }
+    const uint32_t r = scale >= 2 ? decodeUniform(scale) : 0;
+    const uint32_t u = q * scale + r;
+    if (u > kMaxFolded) corruptInput();
+    state = updatedState(state, u, mode);
+    return static_cast<uint16_t>(u);
+}
