@@ -137,6 +137,19 @@ TEST(BigFilter03, AgeingMatchesTheClosedFormOverAFullWindow) {
     }
 }
 
+// The step follows the table by e / stepScale; errors beyond the table's
+// reach (only a far-off prediction on damaged input makes them) take its
+// end value, 8, instead of reading outside it.
+TEST(BigFilter03, StepStaysInsideItsTable) {
+    BigFilter03<1, 64, 7, 1, 0> buildsTables;
+    const struct { int32_t e, scale, step; } cases[] = {
+        {0, 64, 1}, {1000, 64, 4}, {-1000, 64, -4}, {63, 64, 1}, {64, 64, 2}, {-64, 64, -2},
+        {4096 * 32, 32, 8}, {-4096 * 32, 32, -8}, {4096 * 32 + 31, 32, 8},
+        {1 << 20, 32, 8}, {-(1 << 20), 32, -8}, {INT32_MAX, 32, 8}, {INT32_MIN, 32, -8},
+    };
+    for (const auto& c : cases) EXPECT_EQ(bigFilter03Step(c.e, c.scale), c.step) << c.e << " / " << c.scale;
+}
+
 TEST(BigFilter03, SideIgnoredWithOneChannel) {
     expectSideIgnored<BigFilter03<1, 64, 9, 1, 1>>();
     expectSideIgnored<BigFilter03<1, 320, 10, 4, 1>>();

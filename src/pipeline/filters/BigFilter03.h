@@ -11,6 +11,17 @@
 #include "pipeline/filters/PhaseHistory.h"
 #include "pipeline/filters/VectorKernels.h"
 
+// The step of the long generation-03 filter for error e and error scale
+// stepScale (at least 32): bigStepTable03 by e / stepScale, signed against e,
+// +1 for an exact prediction. An intact stream keeps the quotient inside the
+// table; a prediction driven far off by damaged data takes the step of the
+// table's nearest end.
+inline int32_t bigFilter03Step(int32_t e, int32_t stepScale) {
+    const int32_t index = std::clamp(e / stepScale + 4096, 0, 8191);
+    const int32_t t = bigStepTable03[static_cast<size_t>(index)];
+    return e < 0 ? -t : t;
+}
+
 // The long predictor of generation-03 chains: a sign-sign LMS filter with int16
 // weights over the last Taps entries of its own channel and, with Channels = 2,
 // as many of the other channel. The step comes from bigStepTable03 by the error
@@ -46,9 +57,6 @@ public:
 private:
     using History = std::conditional_t<Phases == 1, RollingBuffer<int16_t, Taps>, PhaseHistory03<Taps, Phases>>;
 
-    static constexpr int32_t kStepCentre = 4096;
-    static constexpr int32_t kStepLast = 8191;
-
     static int16_t* window(History& h) {
         if constexpr (Phases == 1) return h.window();
         else return h.currentBuffer().window();
@@ -56,22 +64,13 @@ private:
 
     static int16_t compress(int16_t x) { return bigCompressTable02[static_cast<size_t>(x + 65536)]; }
 
-    // The step for error e: against its sign, +1 for an exact prediction. An
-    // intact stream keeps the quotient inside the table; a prediction driven
-    // far off by damaged data takes the step of the table's nearest end.
-    int32_t stepFor(int32_t e) const {
-        const int32_t index = std::clamp(e / stepScale + kStepCentre, 0, kStepLast);
-        const int32_t t = bigStepTable03[static_cast<size_t>(index)];
-        return e < 0 ? -t : t;
-    }
-
     // Moves the weights by the compressed entries that formed the last
     // prediction, then pushes this call's sample and side value.
     void adapt(int16_t previous, int16_t side) {
         const int32_t e = previous - lastPrediction;
         errorLevel.push(wrapAbs(e));
         if (callCount % 8 == 0) stepScale = (errorLevel.sum >> 11) + 32;
-        const int32_t step = stepFor(e);
+        const int32_t step = bigFilter03Step(e, stepScale);
         updateWeights(ownWeights.data(), window(ownCompressed), Taps, step, useMmx);
         if constexpr (Channels == 2) updateWeights(sideWeights.data(), window(sideCompressed), Taps, step, useMmx);
         ownCompressed.push(compress(previous));
