@@ -154,6 +154,22 @@ TEST_F(ModelSmooth04Test, BlocksRoundTripAndTheDecoderTakesExactlyTheSegment) {
     for (const auto& c : cases) expectRoundTrip(c.channels, c.blocks, c.what);
 }
 
+// Real recordings coded directly as residuals: large, strongly varying values that
+// drive the scale states over their whole range and escape often.
+TEST_F(ModelSmooth04Test, RealRecordingsRoundTripInFullSizeBlocks) {
+    for (const char* name : {"real_bass_st.wav", "real_tabla_mono.wav"}) {
+        const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath(name));
+        ASSERT_FALSE(pcm.samples.empty()) << name;
+        std::vector<Block> blocks;
+        for (size_t at = 0; at < pcm.samples.size(); at += 61440) {
+            const size_t end = std::min(pcm.samples.size(), at + 61440);
+            blocks.emplace_back(pcm.samples.begin() + static_cast<std::ptrdiff_t>(at),
+                                pcm.samples.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+        expectRoundTrip(pcm.channels, blocks, name);
+    }
+}
+
 TEST_F(ModelSmooth04Test, SilenceLeavesTheScaleStatesAndCompactionUsesOnlyTheFirst) {
     const struct { const char* what; int32_t channels; Block block; size_t bytes; bool state0Moves; } cases[] = {
         {"mono silent", 1, Block(64, 0), 4, false},
