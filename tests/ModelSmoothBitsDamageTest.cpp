@@ -6,6 +6,7 @@
 #include <random>
 
 #include "BitstreamTestSupport.h"
+#include "SmoothBitProbe.h"
 #include "entropy/ModelSmooth02.h"
 #include "entropy/ModelSmooth03.h"
 #include "foundation/Arith.h"
@@ -18,19 +19,7 @@ namespace {
 
 const char* const internalError = "Internal error - probably due to corrupt input file.";
 
-// Opens the symbol operations, so a test can write streams that no intact encoder makes.
-class Probe03 : public ModelSmooth03 {
-public:
-    using ModelSmooth03::ModelSmooth03;
-    using SmoothBitModel::decodeHistogramSymbol;
-    using SmoothBitModel::decodeSmallCount;
-    using SmoothBitModel::decodeUniform;
-    using SmoothBitModel::encodeBits;
-    using SmoothBitModel::encodeHistogramSymbol;
-    using SmoothBitModel::encodeSmallCount;
-    using SmoothBitModel::encodeUniform;
-    const std::vector<int32_t>& table(size_t j) const { return smallCountTables.at(j); }
-};
+using Probe03 = SmoothBitProbe<ModelSmooth03>;
 
 std::string decodeError(const std::vector<uint8_t>& bytes, const std::function<void(Probe03&)>& body) {
     initPow2Table();

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "BitstreamTestSupport.h"
+#include "SmoothBitProbe.h"
 #include "entropy/ModelSmooth02.h"
 #include "entropy/ModelSmooth03.h"
 #include "foundation/Arith.h"
@@ -232,5 +233,38 @@ TEST(SmoothBitModel, OddStereoCountIsRefused) {
         EXPECT_THROW(encodeSegment(generation, 2, {Block{1, 2, 3}}), Error);
         const Coded coded = encodeSegment(generation, 2, {Block{1, 2, 3, 4}});
         EXPECT_THROW(decodeSegment(generation, 2, coded.bytes, {3}), Error);
+    }
+}
+
+TEST(SmoothBitModel, BinCountsSwitchFromSmallCountTablesAtTheirLimit) {
+    // The first bin count of a block of R values is coded with table R - 1 below the
+    // generation's limit and uniformly over R + 1 from it on. One value lies outside bin
+    // 0, so the count is not the top symbol, which both codings would place alike.
+    const struct { int generation; int32_t values; bool smallCountTable; } cases[] = {
+        {3, 31, true}, {3, 32, false}, {2, 9, true}, {2, 10, false}, {2, 2, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "generation " << c.generation << ", " << c.values << " values");
+        Block block(static_cast<size_t>(c.values), 1);
+        block.back() = 1000;
+        const Coded coded = encodeSegment(c.generation, 1, {block});
+        StreamReader reader(coded.bytes);
+        auto readBinCount = [&](auto& probe) {
+            probe.startDecoding();
+            EXPECT_EQ(probe.decodeBits(1), 0u);
+            if (c.generation == 3) {
+                EXPECT_EQ(probe.decodeBits(2), 0u);  // mode 1
+            }
+            return c.smallCountTable
+                       ? probe.decodeSmallCount(probe.table(static_cast<size_t>(c.values - 1)))
+                       : static_cast<int32_t>(probe.decodeUniform(static_cast<uint32_t>(c.values + 1)));
+        };
+        if (c.generation == 3) {
+            SmoothBitProbe<ModelSmooth03> probe(1, &reader.bits());
+            EXPECT_EQ(readBinCount(probe), c.values - 1);
+        } else {
+            SmoothBitProbe<ModelSmooth02> probe(1, &reader.bits());
+            EXPECT_EQ(readBinCount(probe), c.values - 1);
+        }
     }
 }
