@@ -1,0 +1,15 @@
+#pragma once
+#include "pipeline/Transform.h"
+
+// The stage list of the predictor chain for a format generation, channel layout
+// and mode. The chain is kept process-wide: with reset false and a chain already
+// built, the same stages (with all their state) come back whatever the other
+// arguments; with reset true, or on the first call, the old stages are
+// destroyed and a fresh chain is built. The caller must not delete the stages;
+// the returned copy stays valid until the next rebuild.
+StageList buildPredictorChain(bool high, int channels, bool reset, int version);
+
+// Appends the generation-04 stages: with two channels the stereo layout
+// (convertor first), with any other count the mono layout over the interleaved
+// stream; high inserts two stages after the 512-tap stage.
+void appendChain04(StageList& stages, bool high, int channels);
