@@ -71,6 +71,8 @@ StageList buildPredictorChain(bool high, int channels, bool reset, int version) 
     store.clear();
     if (version == 4)
         appendChain04(store.stages, high, channels);
+    else if (version != 3)
+        appendChain02(store.stages, channels);
     else
         throw Error("Error - containers of generation 02 and 03 are not supported yet");
     return store.stages;

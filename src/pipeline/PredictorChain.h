@@ -13,3 +13,8 @@ StageList buildPredictorChain(bool high, int channels, bool reset, int version);
 // (convertor first), with any other count the mono layout over the interleaved
 // stream; high inserts two stages after the 512-tap stage.
 void appendChain04(StageList& stages, bool high, int channels);
+
+// Appends the generation-02 stages, built for every version other than 3 and 4:
+// the mid/side convertor, then seven StereoPredictor stages configured from the
+// channel count (high plays no part).
+void appendChain02(StageList& stages, int channels);
