@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 
 #include "pipeline/XYConvertor.h"
@@ -140,4 +142,84 @@ TEST(XYConvertor, RoundTripAcrossBlocksWhileSwitching) {
     EXPECT_EQ(roundTrip(XYConvertor02(2), XYConvertor02(2), data), data);
     EXPECT_EQ(roundTrip(XYConvertor03(2), XYConvertor03(2), data), data);
     EXPECT_EQ(roundTrip(XYConvertor04(2), XYConvertor04(2), wide), wide);
+}
+
+namespace {
+
+// An exact binary number (-1)^negative * m * 2^e, for an oracle of the x87
+// extended-precision update that works on integers only.
+struct Exact {
+    bool negative = false;
+    unsigned __int128 m = 0;
+    int e = 0;
+};
+
+int bitLength(unsigned __int128 m) {
+    int n = 0;
+    for (; m != 0; m >>= 1) ++n;
+    return n;
+}
+
+Exact fromDouble(double d) {
+    int exponent = 0;
+    const double fraction = std::frexp(std::fabs(d), &exponent);
+    return {d < 0, static_cast<unsigned __int128>(std::ldexp(fraction, 53)), exponent - 53};
+}
+
+// Rounds to `bits` significant bits, to nearest with ties to even.
+Exact roundTo(Exact x, int bits) {
+    const int excess = bitLength(x.m) - bits;
+    if (excess <= 0) return x;
+    const unsigned __int128 one = 1;
+    unsigned __int128 q = x.m >> excess;
+    const unsigned __int128 rest = x.m & ((one << excess) - 1), half = one << (excess - 1);
+    if (rest > half || (rest == half && (q & 1))) ++q;
+    x.m = q;
+    x.e += excess;
+    return roundTo(x, bits);  // a carry out of the top leaves one more bit to drop
+}
+
+Exact multiply(const Exact& a, const Exact& b) { return {a.negative != b.negative, a.m * b.m, a.e + b.e}; }
+
+Exact add(Exact a, Exact b) {
+    if (a.m == 0) return b;
+    const int e = std::min(a.e, b.e);
+    EXPECT_LT(std::max(a.e, b.e) - e, 60);
+    a.m <<= a.e - e;
+    b.m <<= b.e - e;
+    if (a.negative == b.negative) return {a.negative, a.m + b.m, e};
+    if (a.m >= b.m) return {a.negative, a.m - b.m, e};
+    return {b.negative, b.m - a.m, e};
+}
+
+double toDouble(const Exact& x) {
+    const Exact r = roundTo(x, 53);
+    const double magnitude = std::ldexp(static_cast<double>(static_cast<uint64_t>(r.m)), r.e);
+    return r.negative ? -magnitude : magnitude;
+}
+
+}  // namespace
+
+TEST(XYConvertor, DecayingSumUsesA64BitSignificandAndRoundsOnceToDouble) {
+    // value = double(round64(round64(value * 0.9999) +- 1)): the oracle below does
+    // it in integers; plain double arithmetic drifts away from it within the run.
+    XYConvertor02 convertor(2);
+    Exact expected;
+    double plain = 0.0;
+    bool plainDiverged = false;
+    uint32_t x = 1;
+    for (int pair = 0; pair < 20000; ++pair) {
+        x = x * 1103515245u + 12345u;
+        const bool equal = ((x >> 16) % 3) != 0;
+        SampleBlock v = {5, static_cast<int16_t>(equal ? 5 : 6)};
+        convertor.transformFast(v);
+
+        const Exact product = roundTo(multiply(fromDouble(toDouble(expected)), fromDouble(DecayingSum::factor)), 64);
+        expected = fromDouble(toDouble(roundTo(add(product, fromDouble(equal ? 1.0 : -1.0)), 64)));
+        ASSERT_EQ(convertor.switchState().value, toDouble(expected)) << "pair " << pair;
+
+        plain = plain * DecayingSum::factor + (equal ? 1.0 : -1.0);
+        plainDiverged = plainDiverged || plain != toDouble(expected);
+    }
+    EXPECT_TRUE(plainDiverged) << "the sequence does not tell extended from double precision";
 }
