@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "foundation/Arith.h"
-#include "pipeline/PredictorChain03.h"
+#include "pipeline/PredictorChain.h"
 #include "pipeline/TransformerCombiner.h"
 #include "pipeline/XYConvertor.h"
 #include "pipeline/filters/StereoCombiner.h"
@@ -18,17 +18,11 @@ namespace {
 
 constexpr size_t kBlockValues = 73728;  // values per block in generation-03 containers
 
-// A fresh generation-03 chain that deletes its stages when it goes.
-struct Chain03 {
-    explicit Chain03(int channels) {
-        initPow2Table();
-        appendChain03(stages, channels);
-    }
-    ~Chain03() {
-        for (TransformerI* s : stages) delete s;
-    }
-    StageList stages;
-};
+// A fresh generation-03 chain, as the decoder asks for one at a key block.
+StageList freshChain03(int channels, bool high = false) {
+    initPow2Table();
+    return buildPredictorChain(high, channels, true, 3);
+}
 
 std::vector<SampleBlock> splitIntoBlocks(const std::vector<int16_t>& samples) {
     std::vector<SampleBlock> blocks;
@@ -40,16 +34,14 @@ std::vector<SampleBlock> splitIntoBlocks(const std::vector<int16_t>& samples) {
 
 // Residuals of a whole recording through one chain, block after block.
 std::vector<SampleBlock> forward(const std::vector<SampleBlock>& blocks, int channels) {
-    Chain03 chain(channels);
-    TransformerCombiner runner(chain.stages);
+    TransformerCombiner runner(freshChain03(channels));
     std::vector<SampleBlock> out = blocks;
     for (SampleBlock& b : out) runner.transformFast(b);
     return out;
 }
 
 std::vector<SampleBlock> inverse(const std::vector<SampleBlock>& blocks, int channels) {
-    Chain03 chain(channels);
-    TransformerCombiner runner(chain.stages);
+    TransformerCombiner runner(freshChain03(channels));
     std::vector<SampleBlock> out = blocks;
     for (SampleBlock& b : out) runner.inverseTransformFast(b);
     return out;
@@ -82,33 +74,36 @@ void expectRoundTrip(const std::string& path, bool exact) {
     for (size_t i = 0; i < blocks.size(); ++i) EXPECT_TRUE(restored[i] == expected[i]) << path << " block " << i;
 }
 
+// The high flag plays no part in generation 03.
 TEST(PredictorChain03, StereoLayout) {
-    Chain03 chain(2);
-    ASSERT_EQ(chain.stages.size(), 9u);
-    EXPECT_NE(dynamic_cast<XYConvertor03*>(chain.stages[0]), nullptr);
-    EXPECT_NE((dynamic_cast<StereoCombiner<2, 0, 31, 5, 0, 0>*>(chain.stages[1])), nullptr);
-    EXPECT_NE((dynamic_cast<StereoCombiner<2, 0, 31, 5, 0, 0>*>(chain.stages[2])), nullptr);
-    EXPECT_NE((dynamic_cast<StereoCombinerAlt<2, 4, 2, 255, 8, 1>*>(chain.stages[3])), nullptr);
-    EXPECT_NE((dynamic_cast<StereoCombinerAlt<2, 4, 2, 255, 8, 1>*>(chain.stages[4])), nullptr);
-    EXPECT_NE((dynamic_cast<StereoCombinerAlt<2, 8, 3, 255, 8, 1>*>(chain.stages[5])), nullptr);
-    EXPECT_NE((dynamic_cast<StereoCombiner<2, 1, 26, 5, 256, 8>*>(chain.stages[6])), nullptr);
-    EXPECT_NE((dynamic_cast<StereoCombiner<2, 1, 30, 5, 0, 0>*>(chain.stages[7])), nullptr);
-    EXPECT_NE((dynamic_cast<StereoCombinerAlt<2, 8, 3, 255, 8, 1>*>(chain.stages[8])), nullptr);
+    for (bool high : {false, true}) {
+        const StageList stages = freshChain03(2, high);
+        ASSERT_EQ(stages.size(), 9u);
+        EXPECT_NE(dynamic_cast<XYConvertor03*>(stages[0]), nullptr);
+        EXPECT_NE((dynamic_cast<StereoCombiner<2, 0, 31, 5, 0, 0>*>(stages[1])), nullptr);
+        EXPECT_NE((dynamic_cast<StereoCombiner<2, 0, 31, 5, 0, 0>*>(stages[2])), nullptr);
+        EXPECT_NE((dynamic_cast<StereoCombinerAlt<2, 4, 2, 255, 8, 1>*>(stages[3])), nullptr);
+        EXPECT_NE((dynamic_cast<StereoCombinerAlt<2, 4, 2, 255, 8, 1>*>(stages[4])), nullptr);
+        EXPECT_NE((dynamic_cast<StereoCombinerAlt<2, 8, 3, 255, 8, 1>*>(stages[5])), nullptr);
+        EXPECT_NE((dynamic_cast<StereoCombiner<2, 1, 26, 5, 256, 8>*>(stages[6])), nullptr);
+        EXPECT_NE((dynamic_cast<StereoCombiner<2, 1, 30, 5, 0, 0>*>(stages[7])), nullptr);
+        EXPECT_NE((dynamic_cast<StereoCombinerAlt<2, 8, 3, 255, 8, 1>*>(stages[8])), nullptr);
+    }
 }
 
 // Every count but 2 takes the mono layout; the convertor still comes first,
 // built with the real count, so it pairs values for every count but 1.
 TEST(PredictorChain03, MonoLayoutForEveryOtherChannelCount) {
     for (int channels : {1, 3, 0}) {
-        Chain03 chain(channels);
-        ASSERT_EQ(chain.stages.size(), 9u);
-        EXPECT_NE(dynamic_cast<XYConvertor03*>(chain.stages[0]), nullptr);
-        EXPECT_NE((dynamic_cast<StereoCombiner<1, 0, 31, 5, 0, 0>*>(chain.stages[1])), nullptr) << channels;
-        EXPECT_NE((dynamic_cast<StereoCombinerAlt<1, 4, 2, 255, 8, 1>*>(chain.stages[3])), nullptr) << channels;
-        EXPECT_NE((dynamic_cast<StereoCombiner<1, 1, 26, 5, 256, 8>*>(chain.stages[6])), nullptr) << channels;
-        EXPECT_NE((dynamic_cast<StereoCombinerAlt<1, 8, 3, 255, 8, 1>*>(chain.stages[8])), nullptr) << channels;
+        const StageList stages = freshChain03(channels);
+        ASSERT_EQ(stages.size(), 9u);
+        EXPECT_NE(dynamic_cast<XYConvertor03*>(stages[0]), nullptr);
+        EXPECT_NE((dynamic_cast<StereoCombiner<1, 0, 31, 5, 0, 0>*>(stages[1])), nullptr) << channels;
+        EXPECT_NE((dynamic_cast<StereoCombinerAlt<1, 4, 2, 255, 8, 1>*>(stages[3])), nullptr) << channels;
+        EXPECT_NE((dynamic_cast<StereoCombiner<1, 1, 26, 5, 256, 8>*>(stages[6])), nullptr) << channels;
+        EXPECT_NE((dynamic_cast<StereoCombinerAlt<1, 8, 3, 255, 8, 1>*>(stages[8])), nullptr) << channels;
         SampleBlock pair = {100, 300};
-        chain.stages[0]->transformFast(pair);
+        stages[0]->transformFast(pair);
         EXPECT_EQ(pair, (channels == 1 ? SampleBlock{100, 300} : SampleBlock{200, 200})) << channels;
     }
 }
@@ -157,14 +152,14 @@ double meanMagnitude(const SampleBlock& v) {
 TEST(PredictorChain03, EachStageLowersTheResidualMagnitude) {
     for (const char* name : {"real_bass_st.wav", "real_tabla_mono.wav"}) {
         const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath(name));
-        Chain03 chain(pcm.channels);
+        const StageList stages = freshChain03(pcm.channels);
         SampleBlock v = pcm.samples;
-        chain.stages[0]->transformFast(v);  // the convertor only rearranges
+        stages[0]->transformFast(v);  // the convertor only rearranges
         double before = meanMagnitude(v);
-        for (size_t s = 1; s < chain.stages.size(); ++s) {
-            chain.stages[s]->transformFast(v);
+        for (size_t s = 1; s < stages.size(); ++s) {
+            stages[s]->transformFast(v);
             const double after = meanMagnitude(v);
-            if (s + 1 < chain.stages.size())
+            if (s + 1 < stages.size())
                 EXPECT_LT(after, before) << name << " stage " << s;
             else
                 EXPECT_LT(after, before * 1.001) << name << " stage " << s;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "foundation/Error.h"
 #include "pipeline/PredictorChain.h"
 #include "pipeline/TransformerCombiner.h"
 #include "pipeline/XYConvertor.h"
@@ -126,17 +125,6 @@ TEST(PredictorChain, ReusesTheChainUntilReset) {
     const StageList rebuilt = buildPredictorChain(true, 1, true, 4);
     EXPECT_EQ(rebuilt.size(), 7u);
     EXPECT_EQ(buildPredictorChain(false, 2, false, 4), rebuilt);
-}
-
-TEST(PredictorChain, OlderGenerationsAreRefusedForNow) {
-    for (const int version : {3}) {
-        try {
-            buildPredictorChain(false, 2, true, version);
-            ADD_FAILURE() << "version " << version << " built";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.message, "Error - containers of generation 02 and 03 are not supported yet");
-        }
-    }
 }
 
 TEST(PredictorChain, RoundTripsRealAudioOverConsecutiveBlocks) {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "foundation/Error.h"
+#include "pipeline/ChainStages.h"
 #include "pipeline/XYConvertor.h"
 #include "pipeline/filters/BigFilter0304.h"
 #include "pipeline/filters/BigFilter04.h"
@@ -25,20 +25,6 @@ struct ChainStore {
 ChainStore& chainStore() {
     static ChainStore store;
     return store;
-}
-
-void appendOwned(StageList& stages, std::unique_ptr<TransformerI> stage) {
-    stages.push_back(stage.get());
-    stage.release();
-}
-
-// One predictor stage: a combiner around two fresh inner predictors (the first
-// becomes predictorA). Nothing leaks if a construction fails part way.
-template <class Combiner, class Inner>
-void appendStage(StageList& stages) {
-    std::unique_ptr<PredictorI> a(new Inner());
-    std::unique_ptr<PredictorI> b(new Inner());
-    appendOwned(stages, std::unique_ptr<TransformerI>(new Combiner(a.release(), b.release())));
 }
 
 template <int Ch>
@@ -71,9 +57,9 @@ StageList buildPredictorChain(bool high, int channels, bool reset, int version) 
     store.clear();
     if (version == 4)
         appendChain04(store.stages, high, channels);
-    else if (version != 3)
-        appendChain02(store.stages, channels);
+    else if (version == 3)
+        appendChain03(store.stages, channels);
     else
-        throw Error("Error - containers of generation 02 and 03 are not supported yet");
+        appendChain02(store.stages, channels);
     return store.stages;
 }

@@ -14,6 +14,11 @@ StageList buildPredictorChain(bool high, int channels, bool reset, int version);
 // stream; high inserts two stages after the 512-tap stage.
 void appendChain04(StageList& stages, bool high, int channels);
 
+// Appends the nine generation-03 stages: the mid/side convertor (built with the
+// real channel count, so it does nothing in mono) and eight predictor stages,
+// in the stereo layout for two channels and the mono layout for any other count.
+void appendChain03(StageList& stages, int channels);
+
 // Appends the generation-02 stages, built for every version other than 3 and 4:
 // the mid/side convertor, then seven StereoPredictor stages configured from the
 // channel count (high plays no part).

@@ -1,4 +1,4 @@
-#include "pipeline/PredictorChain03.h"
+#include "pipeline/PredictorChain.h"
 
 #include <memory>
 
