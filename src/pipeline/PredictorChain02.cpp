@@ -1,5 +1,6 @@
 #include <memory>
 
+#include "pipeline/ChainStages.h"
 #include "pipeline/PredictorChain.h"
 #include "pipeline/StereoPredictor.h"
 #include "pipeline/XYConvertor.h"
@@ -9,16 +10,14 @@
 
 namespace {
 
-// One stage: a StereoPredictor around two fresh inner predictors of one
-// configuration (the first becomes predictorA). Nothing leaks if a
+// One stage: a StereoPredictor around two fresh inner predictors built with the
+// same settings (the first becomes predictorA). Nothing leaks if a
 // construction fails part way; the stages appended before stay in the list.
 template <class Inner, class... Settings>
 void appendStereoPredictor(StageList& stages, int channels, int gainShift, Settings... settings) {
     std::unique_ptr<PredictorI> a(new Inner(settings...));
     std::unique_ptr<PredictorI> b(new Inner(settings...));
-    std::unique_ptr<TransformerI> stage(new StereoPredictor(channels, a.release(), b.release(), gainShift));
-    stages.push_back(stage.get());
-    stage.release();
+    appendOwned(stages, std::unique_ptr<TransformerI>(new StereoPredictor(channels, a.release(), b.release(), gainShift)));
 }
 
 }  // namespace
@@ -26,9 +25,7 @@ void appendStereoPredictor(StageList& stages, int channels, int gainShift, Setti
 void appendChain02(StageList& stages, int channels) {
     // Stages 6 and 7 shift one less for a one-channel file.
     const int m = channels == 1 ? 1 : 0;
-    std::unique_ptr<TransformerI> convertor(new XYConvertor02(channels));
-    stages.push_back(convertor.get());
-    convertor.release();
+    appendOwned(stages, std::make_unique<XYConvertor02>(channels));
     appendStereoPredictor<DeltaFilter<31, 5>>(stages, channels, 0);
     appendStereoPredictor<QuickFilter02>(stages, channels, 0, channels, 14, 7, 7);
     appendStereoPredictor<BigFilter02>(stages, channels, 13, 1, 128, 13, 1, 1);
