@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "TestSupport.h"
 #include "app/Arguments.h"
 
@@ -113,49 +114,6 @@ std::string numbers0To19() {
     for (int i = 0; i < 20; ++i) text += std::to_string(i) + "\n";
     return text;
 }
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs the program in an empty scratch directory, standard input empty.
-class ProgramRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("qo_cli_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    RunResult run(const std::string& args) {
-        const std::string command = "cd '" + dir.string() + "' && '" QO_BINARY "' " + args +
-                                    " </dev/null >stdout.txt 2>stderr.txt";
-        const int raw = std::system(command.c_str());
-        RunResult r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = slurp("stdout.txt");
-        r.err = slurp("stderr.txt");
-        std::filesystem::remove(dir / "stdout.txt");
-        std::filesystem::remove(dir / "stderr.txt");
-        return r;
-    }
-
-    std::string slurp(const std::string& name) {
-        std::ifstream in(dir / name, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    bool directoryEmpty() { return std::filesystem::is_empty(dir); }
-
-    std::filesystem::path dir;
-};
 
 TEST_F(ProgramRun, NoArgumentPrintsUsage) {
     const RunResult r = run("");

@@ -204,7 +204,7 @@ TEST_F(WavFiles, OddDataSizeStartsTheTrailerWithItsLastByte) {
     EXPECT_EQ(written.substr(36, 8), "data" + le32(4));
 }
 
-TEST_F(WavFiles, SampleReadsZeroFillAndKeepTheChecksumOfWhatTheyHold) {
+TEST_F(WavFiles, SampleReadsKeepTheChecksumAndRefuseADataChunkCutShort) {
     const std::string path = fixture("short.wav", riff(pcmFormat(2, 16) + "data" + le32(400) + le16(5) + le16(6) + le16(7)));
     WavReader reader(path);
     Crc32 crc;
@@ -213,13 +213,18 @@ TEST_F(WavFiles, SampleReadsZeroFillAndKeepTheChecksumOfWhatTheyHold) {
     EXPECT_TRUE(block.empty());
     EXPECT_EQ(crc.value(), 0xFFFFFFFFu);
 
-    // A block reused from an earlier read must not keep its old values where the file ended.
-    block.assign(200, 99);
-    reader.readWavSamples(200, block, crc);
-    std::vector<int16_t> expected(200, 0);
-    expected[0] = 5, expected[1] = 6, expected[2] = 7;
-    EXPECT_EQ(block, expected);
-    EXPECT_EQ(crc.value(), testsupport::bitwiseCrcRegister(reinterpret_cast<const uint8_t*>(expected.data()), 400));
+    reader.readWavSamples(2, block, crc);
+    EXPECT_EQ(block, (std::vector<int16_t>{5, 6}));
+    const uint8_t bytes[] = {5, 0, 6, 0};
+    EXPECT_EQ(crc.value(), testsupport::bitwiseCrcRegister(bytes, 4));
+
+    // The file ends 394 bytes before its data chunk says: never archive invented zeros.
+    try {
+        reader.readWavSamples(198, block, crc);
+        ADD_FAILURE() << "a data chunk cut short was read as complete";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.message, "Error - unexpected end of file.");
+    }
 }
 
 TEST_F(WavFiles, DamagedHeadersEndWithAnError) {

@@ -1,7 +1,177 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "container/ContainerFormat.h"
 #include "container/Drivers.h"
-
+#include "container/Progress.h"
+#include "container/Wav.h"
+#include "entropy/BinaryFile.h"
+#include "entropy/ModelSmooth04.h"
+#include "entropy/RangeCoder.h"
 #include "foundation/Error.h"
+#include "foundation/Names.h"
+#include "foundation/Options.h"
+#include "foundation/Registry.h"
+#include "pipeline/PredictorChain.h"
+#include "pipeline/TransformerCombiner.h"
 
-void encodeFile(const std::string&, const std::string&, bool, bool) {
-    throw Error("Error - compressing is not available yet");
+namespace {
+
+// The container being written. It is built under a temporary name beside the
+// output and renamed only when complete, so a failed compress leaves no
+// container behind and never destroys an existing file.
+class PendingOutput {
+public:
+    explicit PendingOutput(const std::string& name)
+        : finalName(name), tempName(name + "." + std::to_string(::getpid()) + ".tmp") {
+        if (!overwriteMode) refuseExistingOutput(finalName);
+        file = std::make_unique<BinaryFile>(tempName, false);
+    }
+    ~PendingOutput() {
+        if (file) {
+            file.reset();
+            std::remove(tempName.c_str());
+        }
+    }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+
+    BinaryFile& stream() { return *file; }
+
+    void commit() {
+        file->flush();
+        file.reset();
+        if (std::rename(tempName.c_str(), finalName.c_str()) != 0) {
+            std::remove(tempName.c_str());
+            throw Error("Cannot open output file " + baseName(finalName) +
+                        " (perhaps file with same name already exists and is currently in use?)");
+        }
+    }
+
+private:
+    std::string finalName;
+    std::string tempName;
+    std::unique_ptr<BinaryFile> file;
+};
+
+// The coding segment's model and coder: created at a key block, finished and
+// released after the segment's last block. They belong to one file.
+class SegmentEncoder {
+public:
+    void entropyEncodeBlock(int channels, const SampleBlock& samples, BinaryFile& output, bool last) {
+        if (!model) {
+            coder = std::make_unique<RangeCoder>(output, RangeCoder::Mode::encoding);
+            model = std::make_unique<ModelSmooth04>(channels, coder.get());
+        }
+        model->encodeResiduals(samples);
+        if (last) {
+            model->finishEncoding();
+            model.reset();
+            coder.reset();
+        }
+    }
+
+private:
+    std::unique_ptr<RangeCoder> coder;
+    std::unique_ptr<ModelSmooth04> model;
+};
+
+void seekOutput(BinaryFile& out, int64_t pos) {
+    if (!out.seek(static_cast<int32_t>(pos))) throw Error("Error - cannot seek in the output file.");
+}
+
+int64_t tellOutput(const BinaryFile& out) {
+    const int32_t pos = out.tell();
+    if (pos < 0) throw Error("Error - cannot seek in the output file.");
+    return pos;
+}
+
+}  // namespace
+
+void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high) {
+    const Generation& gen = generation04;
+    startTimer("everything");
+    WavReader wav(stdinMode ? std::string() : inName);
+    const int channels = fmtChannels(wav.restHeader);
+    if (fmtBitsPerSample(wav.restHeader) != 16) throw Error("Error - Qo currently only supports 16-bit files!");
+    if (wav.dataSize < 0) throw Error("Error - wav data of 2 GB or more is not supported.");
+    const int32_t n = wav.dataSize / 2;
+    if (n % 2 != 0 && channels == 2)
+        std::fputs("Warning: wav file is stereo but has odd number of samples!\n", stderr);
+    else if (channels > 2)
+        std::fputs("Warning: wav file contains more than 2 channels - only mono or stereo currently supported!\n",
+                   stderr);
+
+    PendingOutput pending(outName);
+    BinaryFile& out = pending.stream();
+    std::string magic = wav.riffHeader;
+    magic.replace(0, 4, gen.magic);
+    out.write(magic.data(), 12);
+    out.writeInt32(static_cast<int32_t>(wav.restHeader.size()));
+    out.write(wav.restHeader.data(), static_cast<int32_t>(wav.restHeader.size()));
+    out.writeInt32(n);
+    out.writeByte(containerFlags(seekable, high));
+    const int64_t crcPos = tellOutput(out);
+    out.writeInt32(0);
+    const int32_t blocks = gen.blockCount(n);
+    for (int32_t k = 0; k < gen.seekEntryCount(blocks, seekable); ++k) out.writeInt32(0);
+    const int64_t trailerPos = tellOutput(out);
+    out.writeInt32(0);
+
+    const std::string label = "Encoding " + displayName(inName);
+    Crc32 crc;
+    SampleBlock block;
+    SegmentEncoder segment;
+    int32_t seekEntry = 1;
+    int64_t done = 0;
+    int32_t i = 0;
+    while (done < n) {
+        const int64_t pos = tellOutput(out);
+        if (!stdoutMode) std::printf(" (%.1f%%) ", static_cast<double>(pos) * 50.0 / static_cast<double>(done));
+        if (seekable && done > 0 && i % gen.seekInterval == 0) {
+            seekOutput(out, crcPos + 4 * seekEntry);
+            out.writeInt32(static_cast<int32_t>(pos));
+            seekOutput(out, pos);
+            ++seekEntry;
+        }
+        showProgress(i, blocks, label);
+
+        startTimer("Loading data from wav");
+        wav.readWavSamples(static_cast<int32_t>(std::min<int64_t>(gen.blockSize, n - done)), block, crc);
+        stopTimer("Loading data from wav");
+        if (hasPadValue(channels, static_cast<int32_t>(block.size()))) block.push_back(0);
+
+        const StageList stages = buildPredictorChain(high, channels, gen.isKeyBlock(i, seekable), gen.version);
+        TransformerCombiner(stages).transformFast(block);
+
+        startTimer("Entropy Coding");
+        done += gen.blockSize;
+        const bool last = done >= n || (seekable && (i + 1) % gen.seekInterval == 0);
+        segment.entropyEncodeBlock(channels, block, out, last);
+        stopTimer("Entropy Coding");
+        ++i;
+    }
+    showProgress(i, blocks, label);
+
+    const int64_t end = tellOutput(out);
+    seekOutput(out, trailerPos);
+    out.writeInt32(static_cast<int32_t>(end));
+    seekOutput(out, end);
+    const std::string trailer = wav.readRemainingBytes();
+    out.write(trailer.data(), static_cast<int32_t>(trailer.size()));
+    const int64_t size = tellOutput(out);
+    seekOutput(out, crcPos);
+    out.writeInt32(static_cast<int32_t>(crc.value()));
+    pending.commit();
+    stopTimer("everything");
+
+    if (!stdoutMode)
+        std::printf("\rFinished %s - size: %d ratio: %.1f%% time taken: %.1fs\n", baseName(inName).c_str(),
+                    static_cast<int>(size), static_cast<double>(size / 2) / n * 100.0,
+                    static_cast<double>(timerTotals["everything"]) * 0.000001);
+    if (debugMode) writeDebugReport("debugenc.txt");
 }

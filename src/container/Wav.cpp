@@ -92,8 +92,11 @@ void WavReader::readWavHeader() {
 void WavReader::readWavSamples(int32_t count, std::vector<int16_t>& samples, Crc32& crc) {
     const size_t values = static_cast<size_t>(std::max(count, 0));
     if (samples.size() != values) samples.resize(values);
-    // BinaryFile zero-fills whatever the input did not deliver.
     file->read(samples.data(), static_cast<int32_t>(2 * values));
+    // The read met the end only if the data chunk is shorter than its size says:
+    // compressing the zeros put in place of the missing bytes would report a
+    // damaged file as a good archive.
+    if (values > 0 && !file->notAtEnd()) throw Error("Error - unexpected end of file.");
     crc.updateSamples(samples.data(), values);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "foundation/Error.h"
 #include "foundation/Names.h"
@@ -11,7 +12,17 @@
 namespace {
 constexpr int32_t kEndHitsPassed = 4;   // reads that may meet the end before one throws
 constexpr size_t kHistoryKeep = 16;     // bytes kept from before the latest stdin read
+
+[[noreturn]] void throwOutputExists(const std::string& name) {
+    throw Error("File " + baseName(name) + " already exists, skipping (-overwrite forces overwrite).");
+}
 }  // namespace
+
+void refuseExistingOutput(const std::string& name) {
+    std::error_code ec;
+    if (std::filesystem::symlink_status(name, ec).type() != std::filesystem::file_type::not_found)
+        throwOutputExists(name);
+}
 
 BinaryFile::BinaryFile(const std::string& name, bool forRead) {
     open(name, forRead);
@@ -33,8 +44,7 @@ void BinaryFile::open(const std::string& name, bool read) {
         // Exclusive creation refuses every existing name, also one that cannot be read,
         // without touching it.
         file = std::fopen(name.c_str(), overwriteMode ? "wb" : "wbx");
-        if (file == nullptr && !overwriteMode && errno == EEXIST)
-            throw Error("File " + baseName(name) + " already exists, skipping (-overwrite forces overwrite).");
+        if (file == nullptr && !overwriteMode && errno == EEXIST) throwOutputExists(name);
         if (file == nullptr)
             throw Error("Cannot open output file " + baseName(name) +
                         " (perhaps file with same name already exists and is currently in use?)");

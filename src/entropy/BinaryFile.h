@@ -67,3 +67,7 @@ private:
     bool isStdio = false;
     int32_t eofHits = 0;
 };
+
+// Throws the "already exists" Error when anything stands under the name; for a
+// writer that creates its output under another name first.
+void refuseExistingOutput(const std::string& name);

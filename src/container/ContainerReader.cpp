@@ -1,0 +1,153 @@
+#include "container/ContainerReader.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "container/Wav.h"
+#include "entropy/ModelSmooth04.h"
+#include "entropy/RangeCoder.h"
+#include "foundation/Arith.h"
+#include "foundation/Error.h"
+#include "foundation/Options.h"
+#include "foundation/Registry.h"
+#include "pipeline/PredictorChain.h"
+#include "pipeline/TransformerCombiner.h"
+
+namespace {
+
+// Pieces in which header bytes, skipped bytes and the trailer pass through memory,
+// so that no number read from a container decides the size of an allocation.
+constexpr int32_t kPiece = 1 << 16;
+
+const std::string kUnableToSeek = "Unable to seek - corrupt input file?";
+
+// The smallest stored header that holds a format chunk's channel count.
+constexpr int32_t kMinStoredHeader = 12;
+
+}  // namespace
+
+ContainerReader::ContainerReader(const std::string& name) : file(name, true), fileName(name) {
+    if (!name.empty()) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(name, ec);
+        if (!ec) fileLength = static_cast<int64_t>(size);
+    }
+    readContainerHeader();
+}
+
+ContainerReader::~ContainerReader() { releaseSegment(); }
+
+void ContainerReader::damagedHeader() const {
+    throw Error("Error - file " + fileName + " has a damaged header.");
+}
+
+void ContainerReader::readContainerHeader() {
+    initPow2Table();
+    riffHeader.assign(12, '\0');
+    file.read(riffHeader.data(), 12);
+    if (riffHeader[0] != 'Q' || riffHeader[1] != 'O')
+        throw Error("Error - file " + fileName + " does not appear to be in .qo format!");
+    for (const Generation* g : {&generation02, &generation03, &generation04})
+        if (riffHeader.compare(0, 4, g->magic) == 0) gen = g;
+    if (gen == nullptr)
+        throw Error("Error - file " + fileName +
+                    " appears to compressed by a different version of Qo.\nVisit "
+                    "the qo project page to retrieve the latest version.");
+    version = gen->version;
+    riffHeader.replace(0, 4, "RIFF");
+
+    int64_t headerEnd = 41;
+    int32_t storedLength = 24;
+    if (gen->hasTrailer) {
+        storedLength = file.readInt32();
+        if (storedLength < kMinStoredHeader || (fileLength >= 0 && storedLength > fileLength)) damagedHeader();
+        headerEnd = int64_t{storedLength} + 25;
+    }
+    restHeader.clear();
+    for (int32_t got = 0; got < storedLength;) {
+        const int32_t piece = std::min(kPiece, storedLength - got);
+        restHeader.resize(static_cast<size_t>(got + piece));
+        file.read(restHeader.data() + got, piece);
+        got += piece;
+    }
+
+    sampleCount = file.readInt32();
+    if (sampleCount < 0) damagedHeader();
+    const int32_t flags = file.readInt8();
+    seekable = (flags & 1) != 0;
+    high = (flags & 2) != 0;
+    storedCrc = static_cast<uint32_t>(file.readInt32());
+    channels = fmtChannels(restHeader);
+    blockCount = gen->blockCount(sampleCount);
+
+    const int32_t entries = gen->seekEntryCount(blockCount, seekable);
+    seekTable.assign(1, 0);
+    for (int32_t s = 0; s < entries; ++s) seekTable.push_back(static_cast<uint32_t>(file.readInt32()));
+    seekTable[0] = headerEnd + 4 * (int64_t{entries} + 1);
+    trailerOffset = static_cast<uint32_t>(file.readInt32());
+}
+
+void ContainerReader::releaseSegment() {
+    model.reset();
+    rangeDecoder.reset();
+}
+
+void ContainerReader::positionAtSegment(int32_t segment) {
+    const int64_t target = seekTable.at(static_cast<size_t>(segment));
+    // A segment starts after the header and before the end of the file.
+    if (target < seekTable[0] || (fileLength >= 0 && target > fileLength)) throw Error(kUnableToSeek);
+    if (!stdinMode) {
+        if (!fileName.empty() && (file.tell() < 0 || !file.notAtEnd())) file.open(fileName, true);
+        if (!file.seek(static_cast<int32_t>(target)) || file.tell() != target) throw Error(kUnableToSeek);
+        return;
+    }
+    const int64_t taken = file.byteCount;
+    if (target < taken) {
+        if (taken - target > file.historyLength()) throw Error(kUnableToSeek);
+        file.pendingBytes = static_cast<int32_t>(taken - target);
+        return;
+    }
+    std::vector<char> skipped(static_cast<size_t>(std::min<int64_t>(kPiece, target - taken)));
+    for (int64_t left = target - taken; left > 0;) {
+        const int32_t piece = static_cast<int32_t>(std::min<int64_t>(kPiece, left));
+        file.read(skipped.data(), piece);
+        left -= piece;
+    }
+}
+
+void ContainerReader::entropyDecodeBlock(SampleBlock& samples, int32_t count, bool key) {
+    if (key) releaseSegment();
+    if (!model) {
+        if (version != 4) throw Error("Error - containers of generation 02 and 03 are not supported yet");
+        rangeDecoder = std::make_unique<RangeCoder>(file, RangeCoder::Mode::decoding);
+        model = std::make_unique<ModelSmooth04>(channels, rangeDecoder.get());
+        model->startDecoding();
+    }
+    model->decodeResiduals(samples, count);
+}
+
+void ContainerReader::readBlock(SampleBlock& samples, int32_t i) {
+    const bool key = gen->isKeyBlock(i, seekable);
+    if (key) positionAtSegment(seekable ? i / gen->seekInterval : 0);
+    const int32_t count = gen->blockLength(i, sampleCount);
+    const bool padded = version == 4 && hasPadValue(channels, count);
+    startTimer("Entropy Coding");
+    entropyDecodeBlock(samples, padded ? count + 1 : count, key);
+    stopTimer("Entropy Coding");
+    const StageList stages = buildPredictorChain(high, channels, key, version);
+    TransformerCombiner(stages).inverseTransformFast(samples);
+    if (padded) samples.pop_back();
+}
+
+void ContainerReader::copyTrailer(WavWriter& writer) {
+    if (fileName.empty() || fileLength < 0) return;
+    if (file.tell() < 0 || !file.notAtEnd()) file.open(fileName, true);
+    if (trailerOffset > fileLength || !file.seek(static_cast<int32_t>(trailerOffset))) return;
+    std::string piece;
+    for (int64_t left = fileLength - trailerOffset; left > 0;) {
+        piece.resize(static_cast<size_t>(std::min<int64_t>(kPiece, left)));
+        file.read(piece.data(), static_cast<int32_t>(piece.size()));
+        writer.writeRawBytes(piece);
+        left -= static_cast<int64_t>(piece.size());
+    }
+}

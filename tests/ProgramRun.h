@@ -1,0 +1,64 @@
+#pragma once
+// Runs the built qo binary in a scratch directory of its own.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class ProgramRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+        for (char& c : name)
+            if (c == '/') c = '_';
+        dir = std::filesystem::temp_directory_path() / ("qo_run_" + std::to_string(::getpid()) + "_" + name);
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    // Standard input comes from stdinFile in the scratch directory (empty: /dev/null);
+    // standard output goes to stdoutFile there when one is named, else it is captured.
+    RunResult run(const std::string& args, const std::string& stdinFile = "", const std::string& stdoutFile = "") {
+        const std::string in = stdinFile.empty() ? "/dev/null" : "'" + stdinFile + "'";
+        const std::string out = stdoutFile.empty() ? "stdout.txt" : "'" + stdoutFile + "'";
+        const std::string command =
+            "cd '" + dir.string() + "' && '" QO_BINARY "' " + args + " <" + in + " >" + out + " 2>stderr.txt";
+        const int raw = std::system(command.c_str());
+        RunResult r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        if (stdoutFile.empty()) r.out = slurp("stdout.txt");
+        r.err = slurp("stderr.txt");
+        std::filesystem::remove(dir / "stdout.txt");
+        std::filesystem::remove(dir / "stderr.txt");
+        return r;
+    }
+
+    std::string slurp(const std::string& name) const {
+        std::ifstream in(dir / name, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    void place(const std::string& source, const std::string& name) const {
+        std::filesystem::copy_file(source, dir / name, std::filesystem::copy_options::overwrite_existing);
+    }
+
+    bool exists(const std::string& name) const { return std::filesystem::exists(dir / name); }
+    bool directoryEmpty() const { return std::filesystem::is_empty(dir); }
+
+    std::filesystem::path dir;
+};

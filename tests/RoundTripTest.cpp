@@ -1,0 +1,258 @@
+// The program end to end: WAV files through "qo" into containers and back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ProgramRun.h"
+#include "TestSupport.h"
+
+namespace {
+
+using testsupport::readFileBytes;
+using Bytes = std::vector<uint8_t>;
+
+Bytes canonicalWav(int channels, const std::vector<int16_t>& samples) {
+    auto le = [](Bytes& b, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
+    Bytes b = {'R', 'I', 'F', 'F'};
+    le(b, 36 + dataBytes, 4);
+    b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    le(b, 16, 4);
+    le(b, 1, 2);
+    le(b, static_cast<uint32_t>(channels), 2);
+    le(b, 44100, 4);
+    le(b, 44100u * 2 * static_cast<uint32_t>(channels), 4);
+    le(b, 2u * static_cast<uint32_t>(channels), 2);
+    le(b, 16, 2);
+    b.insert(b.end(), {'d', 'a', 't', 'a'});
+    le(b, dataBytes, 4);
+    for (int16_t s : samples) le(b, static_cast<uint16_t>(s), 2);
+    return b;
+}
+
+// Real stereo audio repeated until it spans more than one coding segment
+// (19 blocks of 61440 values).
+Bytes longStereoWav() {
+    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_bass_st.wav"));
+    std::vector<int16_t> samples;
+    while (samples.size() < 21u * 61440u) samples.insert(samples.end(), pcm.samples.begin(), pcm.samples.end());
+    return canonicalWav(2, samples);
+}
+
+std::vector<std::string> wavFiles(const std::string& dir, bool accepted) {
+    std::vector<std::string> names;
+    if (!std::filesystem::is_directory(dir)) return names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".wav") continue;
+        if ((name.find("reject_") == std::string::npos) == accepted) names.push_back(entry.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> allFiles(bool accepted) {
+    std::vector<std::string> names = wavFiles(QO_TEST_DATA_DIR, accepted);
+    const std::vector<std::string> corpus = wavFiles(QO_CORPUS_DIR, accepted);
+    names.insert(names.end(), corpus.begin(), corpus.end());
+    return names;
+}
+
+std::string caseName(const std::string& path) {
+    std::string name = (path.find("/shared/corpus/") != std::string::npos ? "corpus_" : "data_") +
+                       std::filesystem::path(path).stem().string();
+    for (char& c : name)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class AcceptedFile : public ProgramRun, public ::testing::WithParamInterface<std::tuple<std::string, std::string>> {};
+
+TEST_P(AcceptedFile, RoundTripsByteForByte) {
+    const auto& [path, mode] = GetParam();
+    place(path, "in.wav");
+    const RunResult enc = run(mode + " in.wav");
+    ASSERT_EQ(enc.status, 0) << enc.err;
+    ASSERT_TRUE(exists("in.qo"));
+    EXPECT_TRUE(contains(enc.out, "\rFinished in.wav - size: " +
+                                      std::to_string(std::filesystem::file_size(dir / "in.qo")) + " ratio: "));
+    const RunResult dec = run("in.qo out.wav");
+    ASSERT_EQ(dec.status, 0) << dec.err;
+    EXPECT_EQ(dec.err, "");
+    EXPECT_TRUE(readFileBytes((dir / "in.wav").string()) == readFileBytes((dir / "out.wav").string()))
+        << "restored file differs";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, AcceptedFile,
+                         ::testing::Combine(::testing::ValuesIn(allFiles(true)),
+                                            ::testing::Values("", "-high", "-noseek")),
+                         [](const auto& info) {
+                             const std::string& mode = std::get<1>(info.param);
+                             return caseName(std::get<0>(info.param)) + "_" + (mode.empty() ? "normal" : mode.substr(1));
+                         });
+
+class RefusedFile : public ProgramRun, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(RefusedFile, IsRefusedWithoutOutput) {
+    place(GetParam(), "in.wav");
+    const RunResult r = run("in.wav");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "\nError - Qo currently only supports 16-bit files!\n");
+    EXPECT_FALSE(exists("in.qo"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RefusedFile, ::testing::ValuesIn(allFiles(false)),
+                         [](const auto& info) { return caseName(info.param); });
+
+TEST(Corpus, IsPresentForTheWholeCorpusRuns) { QO_REQUIRE_CORPUS(); }
+
+using Program = ProgramRun;
+
+TEST_F(Program, KeyBlocksThroughFilesAndStandardStreams) {
+    testsupport::writeFileBytes((dir / "long.wav").string(), longStereoWav());
+    const Bytes original = readFileBytes((dir / "long.wav").string());
+    ASSERT_EQ(run("-cin long.wav", "long.wav").status, 0);  // named output, input from stdin
+    ASSERT_EQ(run("long.qo a.wav").status, 0);
+    EXPECT_TRUE(readFileBytes((dir / "a.wav").string()) == original);
+    ASSERT_EQ(run("-cinout", "long.qo", "b.wav").status, 0);
+    EXPECT_TRUE(readFileBytes((dir / "b.wav").string()) == original);
+    ASSERT_EQ(run("-cout long.qo", "", "c.wav").status, 0);
+    EXPECT_TRUE(readFileBytes((dir / "c.wav").string()) == original);
+    ASSERT_EQ(run("-cin long.qo d.wav", "long.qo").status, 0);
+    EXPECT_TRUE(readFileBytes((dir / "d.wav").string()) == original);
+}
+
+TEST_F(Program, StandardInputDropsTheTrailerAndNoheadDropsHeaderAndTrailer) {
+    place(testsupport::dataPath("small_edge_list_trailing_st.wav"), "t.wav");
+    const Bytes original = readFileBytes((dir / "t.wav").string());
+    ASSERT_EQ(run("t.wav").status, 0);
+    const testsupport::Pcm pcm = testsupport::loadPcm16((dir / "t.wav").string());
+    Bytes raw(pcm.samples.size() * 2);
+    std::memcpy(raw.data(), pcm.samples.data(), raw.size());
+
+    ASSERT_EQ(run("-nohead t.qo raw.wav").status, 0);
+    EXPECT_TRUE(readFileBytes((dir / "raw.wav").string()) == raw);
+    ASSERT_EQ(run("-cinout", "t.qo", "piped.wav").status, 0);
+    const Bytes piped = readFileBytes((dir / "piped.wav").string());
+    ASSERT_LT(piped.size(), original.size());
+    EXPECT_TRUE(std::equal(piped.begin(), piped.end(), original.begin())) << "samples and header come first";
+}
+
+TEST_F(Program, ExistingOutputIsRefusedUnlessOverwriting) {
+    place(testsupport::dataPath("real_tabla_mono.wav"), "a.wav");
+    ASSERT_EQ(run("a.wav").status, 0);
+    testsupport::writeFileBytes((dir / "a.qo").string(), {'k', 'e', 'e', 'p'});
+    const RunResult refused = run("a.wav");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "\nFile a.qo already exists, skipping (-overwrite forces overwrite).\n");
+    EXPECT_EQ(readFileBytes((dir / "a.qo").string()), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(run("-overwrite a.wav").status, 0);
+    EXPECT_GT(std::filesystem::file_size(dir / "a.qo"), 4u);
+    const RunResult decodeRefused = run("a.qo a.wav");
+    EXPECT_EQ(decodeRefused.status, 1);
+    EXPECT_EQ(decodeRefused.err, "\nFile a.wav already exists, skipping (-overwrite forces overwrite).\n");
+}
+
+TEST_F(Program, BadFileAmongGoodOnesEndsOnlyItself) {
+    place(testsupport::dataPath("real_tabla_mono.wav"), "a.wav");
+    place(testsupport::dataPath("small_reject_pcm24_st.wav"), "b.wav");
+    place(testsupport::dataPath("real_bass_st.wav"), "c.wav");
+    const RunResult r = run("a.wav b.wav c.wav");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "\nError - Qo currently only supports 16-bit files!\n");
+    EXPECT_TRUE(exists("a.qo"));
+    EXPECT_FALSE(exists("b.qo"));
+    EXPECT_TRUE(exists("c.qo"));
+    std::filesystem::remove(dir / "a.wav");
+    std::filesystem::remove(dir / "c.wav");
+    EXPECT_EQ(run("a.qo c.qo").status, 0);
+}
+
+TEST_F(Program, FailedCompressLeavesNoContainerAndKeepsAnExistingOne) {
+    Bytes truncated = readFileBytes(testsupport::dataPath("real_bass_st.wav"));
+    truncated.resize(20000);
+    testsupport::writeFileBytes((dir / "cut.wav").string(), truncated);
+    const RunResult r = run("cut.wav");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "\nError - unexpected end of file.\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1)
+        << "neither the container nor a temporary file is left";
+    testsupport::writeFileBytes((dir / "cut.qo").string(), {'o', 'l', 'd'});
+    EXPECT_EQ(run("-overwrite cut.wav").status, 1);
+    EXPECT_EQ(readFileBytes((dir / "cut.qo").string()), (Bytes{'o', 'l', 'd'}));
+}
+
+TEST_F(Program, ChecksumMismatchWarnsKeepsOutputAndFails) {
+    place(testsupport::dataPath("real_tabla_mono.wav"), "a.wav");
+    ASSERT_EQ(run("a.wav").status, 0);
+    Bytes container = readFileBytes((dir / "a.qo").string());
+    const uint32_t stored = container[12] | (container[13] << 8);  // length of the stored WAV header
+    container[21 + stored] ^= 0x01;                                   // the checksum field
+    testsupport::writeFileBytes((dir / "a.qo").string(), container);
+    const RunResult r = run("a.qo out.wav");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Warning: CRC check failed!\n\n");
+    EXPECT_TRUE(readFileBytes((dir / "out.wav").string()) == readFileBytes((dir / "a.wav").string()));
+}
+
+TEST_F(Program, ConsoleTextsOfBothDirections) {
+    place(testsupport::dataPath("real_tabla_mono.wav"), "a.wav");
+    const RunResult enc = run("a.wav");
+    EXPECT_TRUE(contains(enc.out, "\nQo Compresser\nVersion 0.4"));
+    EXPECT_TRUE(contains(enc.out, " (inf%) \rEncoding a.wav [........................]"));
+    EXPECT_TRUE(contains(enc.out, "\rEncoding a.wav [************************]\rFinished a.wav - size: "));
+    EXPECT_TRUE(contains(enc.out, "s\n")) << enc.out;
+    const RunResult dec = run("a.qo b.wav");
+    EXPECT_TRUE(contains(dec.out, "\rDecoding a.qo [************************]\rFinished a.qo - time taken: "));
+    EXPECT_EQ(dec.out.substr(dec.out.size() - 10), "s        \n");
+    const RunResult quiet = run("-cout -overwrite a.wav");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
+}
+
+TEST_F(Program, ChannelWarningsAndPadValue) {
+    testsupport::writeFileBytes((dir / "odd.wav").string(), canonicalWav(2, {100, -200, 300}));
+    const RunResult odd = run("odd.wav");
+    EXPECT_EQ(odd.status, 0);
+    EXPECT_EQ(odd.err, "Warning: wav file is stereo but has odd number of samples!\n");
+    place(testsupport::dataPath("small_edge_3ch_16bit.wav"), "three.wav");
+    const RunResult three = run("three.wav");
+    EXPECT_EQ(three.status, 0);
+    EXPECT_EQ(three.err, "Warning: wav file contains more than 2 channels - only mono or stereo currently supported!\n");
+    ASSERT_EQ(run("odd.qo odd2.wav").status, 0);
+    EXPECT_TRUE(readFileBytes((dir / "odd2.wav").string()) == readFileBytes((dir / "odd.wav").string()));
+}
+
+TEST_F(Program, DebugReportsAgreeLayerByLayer) {
+    place(testsupport::dataPath("real_bass_st.wav"), "a.wav");
+    ASSERT_EQ(run("-debug a.wav").status, 0);
+    ASSERT_EQ(run("-debug a.qo b.wav").status, 0);
+    const std::string enc = slurp("debugenc.txt"), dec = slurp("debugdec.txt");
+    for (const std::string* report : {&enc, &dec}) {
+        EXPECT_EQ(report->rfind("Debug information ...\n\n", 0), 0u);
+        EXPECT_TRUE(contains(*report, "\nProfiling information ...\n\n"));
+        EXPECT_TRUE(contains(*report, "\neverything: "));
+        EXPECT_EQ(report->substr(report->size() - 2), "\n\n");
+    }
+    auto layers = [](const std::string& report) {
+        std::string lines;
+        std::istringstream in(report);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("Layer ", 0) == 0) lines += line + "\n";
+        return lines;
+    };
+    EXPECT_TRUE(contains(layers(enc), "Layer -1 budget-crc: "));
+    EXPECT_TRUE(contains(layers(enc), "Layer 5 budget-crc: "));
+    EXPECT_EQ(layers(enc), layers(dec));
+}
+
+}  // namespace
