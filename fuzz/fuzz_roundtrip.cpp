@@ -1,0 +1,74 @@
+// Compress and decompress arbitrary samples behind a valid 16-bit WAV header.
+// The first byte picks the channel count (1, 2 or 3), normal or high mode and
+// seekable or not; the second the number of bytes, from the end, that follow
+// the data chunk as a trailer; the rest are the sample bytes. The restored file
+// must equal the input, unless the compressor refused the input with an Error.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "FuzzSupport.h"
+#include "container/Drivers.h"
+#include "foundation/Arith.h"
+#include "foundation/Error.h"
+#include "foundation/Options.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzsupport::silenceStandardOutput();
+    initPow2Table();
+    overwriteMode = true;
+    return 0;
+}
+
+namespace {
+
+std::string le(uint32_t v, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return s;
+}
+
+std::string wavFile(int channels, const std::string& samples, const std::string& trailer) {
+    const uint32_t rate = 44100;
+    std::string fmt = "fmt " + le(16, 4) + le(1, 2) + le(channels, 2) + le(rate, 4) +
+                      le(rate * 2 * channels, 4) + le(2 * channels, 2) + le(16, 2);
+    std::string body = "WAVE" + fmt + "data" + le(static_cast<uint32_t>(samples.size()), 4) + samples + trailer;
+    return "RIFF" + le(static_cast<uint32_t>(body.size()), 4) + body;
+}
+
+[[noreturn]] void failure(const char* what, const std::string& detail) {
+    std::fprintf(stderr, "round trip failed: %s %s\n", what, detail.c_str());
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    const int channels = 1 + data[0] % 3;
+    const bool high = (data[0] & 4) != 0;
+    const bool seekable = (data[0] & 8) != 0;
+    std::string rest(reinterpret_cast<const char*>(data + 2), size - 2);
+    const size_t trailerLength = std::min<size_t>(data[1] % 16, rest.size());
+    const std::string trailer = rest.substr(rest.size() - trailerLength);
+    rest.resize(rest.size() - trailerLength);
+    rest.resize(rest.size() & ~size_t{1});  // whole samples only, so the file comes back exactly
+
+    const std::string wav = wavFile(channels, rest, trailer);
+    const std::string in = fuzzsupport::scratchFile("input.wav", reinterpret_cast<const uint8_t*>(wav.data()), wav.size());
+    const std::string container = fuzzsupport::scratchPath("packed.qo");
+    const std::string back = fuzzsupport::scratchPath("restored.wav");
+    try {
+        encodeFile(in, container, seekable, high);
+    } catch (const Error&) {
+        return 0;
+    }
+    try {
+        if (!decodeFile(container, back)) failure("checksum mismatch", "");
+    } catch (const Error& e) {
+        failure("decoder error:", e.message);
+    }
+    if (fuzzsupport::slurp(back) != wav) failure("restored file differs", "");
+    return 0;
+}

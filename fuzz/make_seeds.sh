@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Makes the seed inputs of the fuzz targets in fuzz/seeds/<target>/ from the
+# shared corpus (../shared/corpus) and tests/data: short WAV files, containers
+# compressed from them by the Release build (build/qo) in normal, high and
+# -noseek mode, the same containers relabelled as generations 02 and 03, the
+# coded streams cut out of them, and raw samples for the round trip.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j3 --target qo >/dev/null
+qo="$root/build/qo"
+seeds="$root/fuzz/seeds"
+rm -rf "$seeds"
+mkdir -p "$seeds"/{fuzz_wav_header,fuzz_block_decoder,fuzz_container,fuzz_roundtrip}
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+sources=(tests/data/*.wav)
+[ -d ../shared/corpus ] && sources+=(../shared/corpus/*.wav)
+
+# Cuts a WAV file to its first few thousand samples (header and trailer kept,
+# sizes fixed), so the seeds stay quick to run.
+python3 - "$work" "${sources[@]}" <<'PY'
+import struct, sys, os
+work, files = sys.argv[1], sys.argv[2:]
+for path in files:
+    b = open(path, 'rb').read()
+    name = os.path.basename(path)[:-4]
+    pos, chunks = 12, []
+    while pos + 8 <= len(b):
+        cid, size = b[pos:pos+4], struct.unpack('<I', b[pos+4:pos+8])[0]
+        if cid == b'data':
+            data = b[pos+8:pos+8+size]
+            tail = b[pos+8+size:]
+            break
+        pos += 8 + size + (size & 1)
+    else:
+        continue
+    head = b[12:pos]
+    for label, keep in (('short', 6000), ('tiny', 300)):
+        d = data[:keep]
+        body = b'WAVE' + head + b'data' + struct.pack('<I', len(d)) + d + tail
+        open(f'{work}/{name}_{label}.wav', 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
+PY
+
+for wav in "$work"/*.wav; do
+  name="$(basename "$wav" .wav)"
+  head -c 4096 "$wav" >"$seeds/fuzz_wav_header/$name.wav"
+  for mode in normal high noseek; do
+    flags=""
+    [ "$mode" = high ] && flags="-high"
+    [ "$mode" = noseek ] && flags="-noseek"
+    "$qo" -overwrite $flags "$wav" "$work/${name}_$mode.qo" >/dev/null 2>&1 || true
+  done
+done
+cp "$work"/*.qo "$seeds/fuzz_container/" 2>/dev/null || true
+
+# Generation 02 and 03 headers around generation-04 block data, and the coded
+# streams behind selector bytes for the block decoder.
+python3 - "$seeds" "$work" <<'PY'
+import struct, sys, glob, os
+seeds, work = sys.argv[1], sys.argv[2]
+for path in glob.glob(f'{work}/*.qo'):
+    b = open(path, 'rb').read()
+    if len(b) < 29 or b[:4] != b'QO04':
+        continue
+    name = os.path.basename(path)[:-3]
+    n = struct.unpack('<I', b[12:16])[0]
+    count, flags = struct.unpack('<i', b[16+n:20+n])[0], b[20+n]
+    channels = struct.unpack('<H', b[16+10:16+12])[0] if n >= 12 else 1
+    blocks = -(-count // 61440) if count > 0 else 0
+    k = sum(1 for i in range(1, blocks) if i % 19 == 0) if flags & 1 else 0
+    start = 29 + n + 4 * k
+    trailer = struct.unpack('<I', b[25+n+4*k:29+n+4*k])[0]
+    stream = b[start:trailer]
+    open(f'{seeds}/fuzz_container/{name}_gen03.qo', 'wb').write(b'QO03' + b[4:])
+    gen02 = b'QO02' + b[4:12] + b[16:16+24].ljust(24, b'\0') + b[16+n:29+n+4*k] + stream
+    open(f'{seeds}/fuzz_container/{name}_gen02.qo', 'wb').write(gen02)
+    length = min(max(count, 1), 61440)
+    selector = (channels - 1) % 3 * 4
+    for gen, pick in ((4, 0), (3, 1), (2, 2)):
+        head = bytes([selector + pick, 0, (length - 1) & 0xFF, ((length - 1) >> 8) & 0xFF])
+        open(f'{seeds}/fuzz_block_decoder/{name}_gen0{gen}.bin', 'wb').write(head + stream)
+PY
+
+# Round trip: selector byte (channels, high, seekable), trailer length, samples.
+python3 - "$seeds" "$work" <<'PY'
+import struct, sys, glob, os
+seeds, work = sys.argv[1], sys.argv[2]
+for i, path in enumerate(sorted(glob.glob(f'{work}/*_short.wav'))):
+    b = open(path, 'rb').read()
+    pos = b.find(b'data')
+    if pos < 0:
+        continue
+    size = struct.unpack('<I', b[pos+4:pos+8])[0]
+    fmt = b.find(b'fmt ')
+    channels = struct.unpack('<H', b[fmt+10:fmt+12])[0]
+    selector = ((channels - 1) % 3) | (4 if i % 2 else 0) | (8 if i % 3 else 0)
+    open(f'{seeds}/fuzz_roundtrip/{os.path.basename(path)[:-4]}.bin', 'wb').write(
+        bytes([selector, i % 16]) + b[pos+8:pos+8+size])
+PY
+for t in "$seeds"/*; do echo "$(basename "$t"): $(ls "$t" | wc -l) seeds"; done

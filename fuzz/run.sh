@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets, makes the seeds when they are missing, and runs every
+# target for a bounded time, a few side by side. Each target keeps its growing
+# input set in fuzz/work/<target>/ and writes crashing inputs and its log to
+# fuzz/findings/. At the end the executions of every target are listed.
+#
+#   fuzz/run.sh [seconds per target (default 600)] [targets side by side (default 3)] [target ...]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+seconds="${1:-600}"
+parallel="${2:-3}"
+shift $(( $# > 2 ? 2 : $# ))
+bash fuzz/build.sh >/dev/null
+[ -d fuzz/seeds ] || bash fuzz/make_seeds.sh
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_wav_header fuzz_block_decoder fuzz_container fuzz_roundtrip)
+mkdir -p fuzz/findings
+
+run_one() {
+  local t="$1"
+  mkdir -p "fuzz/work/$t" "fuzz/findings/$t"
+  # Large inputs slow every execution; 300 KB holds several blocks of samples.
+  "build-fuzz/fuzz/$t" -max_total_time="$seconds" -max_len=300000 -timeout=60 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="fuzz/findings/$t/" \
+    "fuzz/work/$t" "fuzz/seeds/$t" >"fuzz/findings/$t.log" 2>&1 || true
+}
+
+running=0
+for t in "${targets[@]}"; do
+  run_one "$t" &
+  running=$((running + 1))
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n
+    running=$((running - 1))
+  fi
+done
+wait
+
+status=0
+for t in "${targets[@]}"; do
+  runs="$(grep -o 'stat::number_of_executed_units: [0-9]*' "fuzz/findings/$t.log" | awk '{print $2}' | tail -n 1)"
+  crashes="$(find "fuzz/findings/$t" -type f | wc -l)"
+  echo "$t: ${runs:-0} executions, $crashes crashing inputs"
+  [ "$crashes" -eq 0 ] || status=1
+done
+exit "$status"
