@@ -8,6 +8,7 @@
 #include "SmoothBitProbe.h"
 #include "entropy/ModelSmooth02.h"
 #include "entropy/ModelSmooth03.h"
+#include "entropy/ModelSmooth04.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
 
@@ -124,7 +125,7 @@ TEST(SmoothBitModel, SmallCountRowTotals) {
     };
     EXPECT_EQ(rowTotals(smallCountFrequencies02, 10),
               (std::vector<int32_t>{941, 632, 469, 300, 315, 309, 255, 179, 176, 150}));
-    EXPECT_EQ(rowTotals(smallCountFrequencies03, 32),
+    EXPECT_EQ(rowTotals(smallCountFrequencies04, 32),
               (std::vector<int32_t>{14576, 8325, 4435, 3308, 2765, 2100, 1809, 1484, 1367, 1112, 1020,
                                     924,   787,  732,  659,  634,  570,  531,  461,  441,  425,  409,
                                     385,   362,  332,  299,  296,  294,  293,  277,  266,  233}));

@@ -5,10 +5,6 @@
 
 #include "entropy/SmoothBitModel.h"
 
-// The small-count frequencies of generation 03: 32 rows back to back, row j with j + 2
-// entries (560 in all).
-extern const int32_t smallCountFrequencies03[560];
-
 // Encoder cost of a quotient r: r*r*ln r truncated for 2 <= r <= 399, 0 below, and the
 // value at 400 for every larger quotient. 65536 entries, built once by the first encoder.
 extern std::vector<int32_t> modeCostTable03;

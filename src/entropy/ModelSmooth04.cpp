@@ -17,9 +17,9 @@ constexpr uint32_t kMaxFolded = 65535;
 constexpr int32_t kMaxBlockValues = 65536;
 constexpr int32_t kInitialScaleState = 16384;
 
-// Row j holds the frequencies of the counts 0 ... j + 1 of one bin when j + 1 values
-// are still to be assigned.
-constexpr int32_t smallCountFrequencies04[] = {
+}  // namespace
+
+const int32_t smallCountFrequencies04[560] = {
     13243, 1333,  // R = 1
     7125, 1076, 124,  // R = 2
     3328, 918, 159, 30,  // R = 3
@@ -53,6 +53,8 @@ constexpr int32_t smallCountFrequencies04[] = {
     4, 13, 36, 25, 30, 26, 26, 15, 13, 12, 12, 9, 7, 4, 4, 4, 4, 4, 4, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 31
     6, 13, 23, 32, 28, 25, 19, 16, 13, 6, 6, 6, 6, 5, 5, 4, 3, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // R = 32
 };
+
+namespace {
 
 [[noreturn]] void corruptInput() {
     throw Error("Input data corrupt");

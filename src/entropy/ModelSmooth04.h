@@ -8,6 +8,11 @@
 
 class RangeCoder;
 
+// Frequencies of the bin counts: row j (j + 2 values, rows back to back) holds the
+// frequencies of the counts 0 ... j + 1 of one bin when j + 1 values are still to be
+// assigned to bins. Generation 03 codes its bin counts with the same rows.
+extern const int32_t smallCountFrequencies04[560];
+
 // The generation-04 residual model. Each block carries zero flags, an adaptation mode and
 // a 192-bin histogram of its scaled folded values, then the values themselves, coded
 // against the histogram (whose counts shrink as values are coded) and against two
