@@ -28,24 +28,29 @@ bool isStage(const TransformerI* stage) {
     return c && typeid(*c->innerA()) == typeid(I) && typeid(*c->innerB()) == typeid(I) &&
            c->innerA() != c->innerB();
 }
+// Whether a stage is the generation-04 combiner with these settings around two I.
+template <class I, int Ch, int AdaptGain, int AttenBase, int AttenShift, int GainShift, int GainMax>
+bool isStage04(const TransformerI* stage) {
+    return isStage<StereoCombiner04<Ch, AdaptGain, AttenBase, AttenShift, GainShift, GainMax, I>, I>(stage);
+}
 using StageCheck = std::function<bool(const TransformerI*)>;
 
 template <int Ch>
 std::vector<StageCheck> expectedLayout(bool high) {
     std::vector<StageCheck> layout;
     if (Ch == 2) layout.push_back([](const TransformerI* s) { return dynamic_cast<const XYConvertor04*>(s) != nullptr; });
-    layout.push_back(isStage<StereoCombiner04<Ch, 0, 0, 0, 0, 0>, DeltaFilter04>);
-    layout.push_back(isStage<StereoCombiner04<Ch, 0, 0, 0, 0, 0>, QuickFilter04<Ch, 14, 16, 16>>);
-    layout.push_back(isStage<StereoCombiner04<Ch, 1, 64, 6, 9, 512>, BigFilter04<1, 512, 9>>);
+    layout.push_back(isStage04<DeltaFilter04, Ch, 0, 0, 0, 0, 0>);
+    layout.push_back(isStage04<QuickFilter04<Ch, 14, 16, 16>, Ch, 0, 0, 0, 0, 0>);
+    layout.push_back(isStage04<BigFilter04<1, 512, 9>, Ch, 1, 64, 6, 9, 512>);
     if (high) {
-        layout.push_back(isStage<StereoCombiner04<Ch, 1, 128, 7, 9, 512>, BigFilter04<Ch, 16, 9>>);
-        layout.push_back(isStage<StereoCombiner04<Ch, 1, 128, 7, 8, 256>, BigFilter0304<1, 288, 10, 4, 1>>);
+        layout.push_back(isStage04<BigFilter04<Ch, 16, 9>, Ch, 1, 128, 7, 9, 512>);
+        layout.push_back(isStage04<BigFilter0304<1, 288, 10, 4, 1>, Ch, 1, 128, 7, 8, 256>);
     }
     if (Ch == 2)
-        layout.push_back(isStage<StereoCombiner04<2, 1, 128, 7, 9, 512>, BigFilter04<2, 96, 7>>);
+        layout.push_back(isStage04<BigFilter04<2, 96, 7>, 2, 1, 128, 7, 9, 512>);
     else
-        layout.push_back(isStage<StereoCombiner04<1, 1, 128, 7, 9, 512>, BigFilter04<1, 96, 6>>);
-    layout.push_back(isStage<StereoCombiner04<Ch, 1, 0, 0, 8, 256>, BigFilter04<Ch, 16, 4>>);
+        layout.push_back(isStage04<BigFilter04<1, 96, 6>, 1, 1, 128, 7, 9, 512>);
+    layout.push_back(isStage04<BigFilter04<Ch, 16, 4>, Ch, 1, 0, 0, 8, 256>);
     return layout;
 }
 

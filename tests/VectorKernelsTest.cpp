@@ -67,9 +67,10 @@ TEST_P(KernelPathTest, MatchesPlainPathOnRandomInputs) {
     for (int n : testLengths) {
         for (Values kind : {Values::Uniform, Values::Extreme}) {
             for (int trial = 0; trial < 4; ++trial) {
-                Window w(n), x(n);
+                Window w(n), x(n), h(n);
                 fill(w, rng, kind);
                 fill(x, rng, kind);
+                fill(h, rng, kind);
                 SCOPED_TRACE("n=" + std::to_string(n) + " trial=" + std::to_string(trial) +
                              (kind == Values::Extreme ? " extreme" : " uniform"));
 
@@ -85,6 +86,12 @@ TEST_P(KernelPathTest, MatchesPlainPathOnRandomInputs) {
                     updateWeights04(got04.data(), x.data(), n, mu, true);
                     EXPECT_EQ(got.buffer, expected.buffer) << "mu=" << mu;
                     EXPECT_EQ(got04.buffer, expected.buffer) << "mu=" << mu;
+                    // The fused pass: the same weights, and the product with the updated ones.
+                    Window fused = w;
+                    EXPECT_EQ(updateDotProduct04(fused.data(), x.data(), h.data(), n, mu, true),
+                              dotProduct04(h.data(), expected.data(), n, false))
+                        << "mu=" << mu;
+                    EXPECT_EQ(fused.buffer, expected.buffer) << "mu=" << mu;
                 }
             }
         }
@@ -158,6 +165,8 @@ TEST_P(KernelPathTest, EmptyVectorsAreLeftAlone) {
     EXPECT_EQ(w.buffer, before.buffer);
     EXPECT_EQ(dotProduct04(w.data(), x.data(), 0, true), 0);
     EXPECT_EQ(dotProduct(w.data(), x.data(), 0, true), 0);
+    EXPECT_EQ(updateDotProduct04(w.data(), x.data(), x.data(), 0, 5, true), 0);
+    EXPECT_EQ(w.buffer, before.buffer);
 }
 
 // A long filter on a real recording: every path must give the residuals the

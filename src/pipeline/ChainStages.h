@@ -17,7 +17,7 @@ inline void appendOwned(StageList& stages, std::unique_ptr<TransformerI> stage) 
 // Nothing leaks if a construction fails part way.
 template <class Combiner, class Inner, class... Args>
 void appendStage(StageList& stages, Args&&... args) {
-    std::unique_ptr<PredictorI> a(new Inner());
-    std::unique_ptr<PredictorI> b(new Inner());
+    std::unique_ptr<Inner> a(new Inner());
+    std::unique_ptr<Inner> b(new Inner());
     appendOwned(stages, std::unique_ptr<TransformerI>(new Combiner(a.release(), b.release(), std::forward<Args>(args)...)));
 }

@@ -27,17 +27,23 @@ ChainStore& chainStore() {
     return store;
 }
 
+// A generation-04 stage: the combiner with its settings around two Inner predictors.
+template <class Inner, int Ch, int AdaptGain, int AttenBase, int AttenShift, int GainShift, int GainMax>
+void appendStage04(StageList& stages) {
+    appendStage<StereoCombiner04<Ch, AdaptGain, AttenBase, AttenShift, GainShift, GainMax, Inner>, Inner>(stages);
+}
+
 template <int Ch>
 void appendLayout04(StageList& stages, bool high) {
-    appendStage<StereoCombiner04<Ch, 0, 0, 0, 0, 0>, DeltaFilter04>(stages);
-    appendStage<StereoCombiner04<Ch, 0, 0, 0, 0, 0>, QuickFilter04<Ch, 14, 16, 16>>(stages);
-    appendStage<StereoCombiner04<Ch, 1, 64, 6, 9, 512>, BigFilter04<1, 512, 9>>(stages);
+    appendStage04<DeltaFilter04, Ch, 0, 0, 0, 0, 0>(stages);
+    appendStage04<QuickFilter04<Ch, 14, 16, 16>, Ch, 0, 0, 0, 0, 0>(stages);
+    appendStage04<BigFilter04<1, 512, 9>, Ch, 1, 64, 6, 9, 512>(stages);
     if (high) {
-        appendStage<StereoCombiner04<Ch, 1, 128, 7, 9, 512>, BigFilter04<Ch, 16, 9>>(stages);
-        appendStage<StereoCombiner04<Ch, 1, 128, 7, 8, 256>, BigFilter0304<1, 288, 10, 4, 1>>(stages);
+        appendStage04<BigFilter04<Ch, 16, 9>, Ch, 1, 128, 7, 9, 512>(stages);
+        appendStage04<BigFilter0304<1, 288, 10, 4, 1>, Ch, 1, 128, 7, 8, 256>(stages);
     }
-    appendStage<StereoCombiner04<Ch, 1, 128, 7, 9, 512>, BigFilter04<Ch, 96, Ch == 2 ? 7 : 6>>(stages);
-    appendStage<StereoCombiner04<Ch, 1, 0, 0, 8, 256>, BigFilter04<Ch, 16, 4>>(stages);
+    appendStage04<BigFilter04<Ch, 96, Ch == 2 ? 7 : 6>, Ch, 1, 128, 7, 9, 512>(stages);
+    appendStage04<BigFilter04<Ch, 16, 4>, Ch, 1, 0, 0, 8, 256>(stages);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 // A sample block: int16 values with the channels interleaved (L, R, L, R ...).
@@ -53,23 +54,53 @@ public:
 // A predictor: the residual is the prediction minus the sample, kept to 16 bits.
 class PredictorI : public FilterI {
 public:
-    int16_t encodeSample(int16_t x) override {
-        const int32_t p = predict(previousSample, 0);
-        previousSample = x;
-        return static_cast<int16_t>(p - x);
-    }
-    int16_t decodeSample(int16_t r) override {
-        const int32_t p = predict(previousSample, 0);
-        previousSample = static_cast<int16_t>(p - r);
-        return previousSample;
-    }
+    int16_t encodeSample(int16_t x) override { return encodeWith(*this, x); }
+    int16_t decodeSample(int16_t r) override { return decodeWith(*this, r); }
     // Adapts to `previous` (the stream's newest sample; `side` is the other
     // channel's newest sample inside a two-channel combiner, else 0) and returns
     // the prediction of the next sample.
     virtual int32_t predict(int16_t previous, int16_t side) = 0;
 
 protected:
+    // One sample step through `self`'s predict: a virtual call for a PredictorI,
+    // a direct (inlinable) one when P is a final class.
+    template <class P>
+    static int16_t encodeWith(P& self, int16_t x) {
+        const int32_t p = self.predict(self.previousSample, 0);
+        self.previousSample = x;
+        return static_cast<int16_t>(p - x);
+    }
+    template <class P>
+    static int16_t decodeWith(P& self, int16_t r) {
+        const int32_t p = self.predict(self.previousSample, 0);
+        self.previousSample = static_cast<int16_t>(p - r);
+        return self.previousSample;
+    }
+
     int16_t previousSample = 0;
+};
+
+// Base of a final predictor stage: its block loops call Derived's predict
+// directly, so running a block costs no virtual call per sample.
+template <class Derived>
+class PredictorStage : public PredictorI {
+public:
+    void transformFast(SampleBlock& v) override {
+        Derived& self = derived();
+        for (int16_t& x : v) x = encodeWith(self, x);
+    }
+    void inverseTransformFast(SampleBlock& v) override {
+        Derived& self = derived();
+        for (int16_t& r : v) r = decodeWith(self, r);
+    }
+    int16_t encodeSample(int16_t x) override { return encodeWith(derived(), x); }
+    int16_t decodeSample(int16_t r) override { return decodeWith(derived(), r); }
+
+private:
+    Derived& derived() {
+        static_assert(std::is_final_v<Derived>, "only a final class makes the predict calls direct");
+        return static_cast<Derived&>(*this);
+    }
 };
 
 using StageList = std::vector<TransformerI*>;

@@ -14,7 +14,7 @@
 // bigStepTable04 and bigUpdateTable04; the update multiplies it by the
 // bigCompressTable02 values of the samples. The side argument is not used.
 template <int Channels, int Taps, int OutShift, int Phases, int Param5>
-class BigFilter0304 : public PredictorI {
+class BigFilter0304 final : public PredictorI {
     static_assert(Channels == 1, "the filter reads only its own channel");
     static_assert(Taps % 16 == 0, "the kernels run whole steps of 16");
 

@@ -30,7 +30,7 @@ inline int32_t bigStepIndex04(int32_t fastError) { return std::clamp((fastError 
 // history whose older entries are halved as they age, so recent inputs weigh
 // more. The 16-tap filters hold first differences after the two newest samples.
 template <int Channels, int Taps, int Precision>
-class BigFilter04 : public PredictorI {
+class BigFilter04 final : public PredictorI {
     static_assert(Channels == 1 || Channels == 2);
     static_assert(Taps == 16 || Taps == 96 || (Taps == 512 && Channels == 1));
     static constexpr int N = Channels * Taps;
@@ -60,38 +60,36 @@ public:
             for (int16_t& w : weights) w = static_cast<int16_t>(std::clamp<int32_t>(w, -24000, 24000));
         }
         const int32_t u = bigUpdateTable04[std::clamp(((step * e + 16384) >> 15) + 16384, 0, 32767)];
-        if (e != 0) updateWeights04(weights.data(), compressedHistory.window(), N, e > 0 ? u : -u, useMmx);
+        // The update reads the compressed history as it was before this call's push;
+        // the prediction reads the sample history after it and the updated weights.
+        const int16_t* compressedBefore = compressedHistory.window();
 
         RollingBuffer<int16_t, N>& h = history;
-        RollingBuffer<int16_t, N>& hc = compressedHistory;
         h.push(previous);
         if constexpr (Channels == 2) h[-Taps] = side;
+        if constexpr (Taps == 16) {
+            h[-2] = saturate16(previous - lastOwn);
+            if constexpr (Channels == 2) h[-18] = saturate16(side - lastSide);
+        } else if constexpr (Taps == 96) {
+            halve(h, {-40});
+            if constexpr (Channels == 2) halve(h, {-136});
+        }
+        const int32_t mu = e > 0 ? u : (e < 0 ? -u : 0);
+        const int32_t sum = updateDotProduct04(weights.data(), compressedBefore, h.window(), N, mu, useMmx);
+
+        RollingBuffer<int16_t, N>& hc = compressedHistory;
         hc.push(compress(previous));
         if constexpr (Channels == 2) hc[-Taps] = compress(side);
-
         if constexpr (Taps == 16) {
-            const int16_t d = saturate16(previous - lastOwn);
-            hc[-2] = compress(d);
-            h[-2] = d;
-            if constexpr (Channels == 2) {
-                const int16_t sideD = saturate16(side - lastSide);
-                hc[-18] = compress(sideD);
-                h[-18] = sideD;
-            }
+            hc[-2] = compress(h[-2]);
+            if constexpr (Channels == 2) hc[-18] = compress(h[-18]);
             halve(hc, {-4, -6});
             if constexpr (Channels == 2) halve(hc, {-20, -22});
         } else {
             halve(hc, {-2, -4, -8, -20});
-            if constexpr (Taps == 96) {
-                halve(h, {-40});
-                if constexpr (Channels == 2) {
-                    halve(hc, {-98, -100, -104, -116});
-                    halve(h, {-136});
-                }
-            }
+            if constexpr (Taps == 96 && Channels == 2) halve(hc, {-98, -100, -104, -116});
         }
 
-        const int32_t sum = dotProduct04(h.window(), weights.data(), N, useMmx);
         ++callCount;
         lastOwn = previous;
         lastSide = side;

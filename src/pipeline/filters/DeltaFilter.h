@@ -17,7 +17,7 @@ public:
 // Adaptive scaling of generation 04: every 16 calls it picks a factor of
 // 256/256 down to 246/256 from the decaying mean magnitude of the second
 // difference, so rough signals are predicted with less than full weight.
-class DeltaFilter04 : public PredictorI {
+class DeltaFilter04 final : public PredictorI {
 public:
     int32_t predict(int16_t previous, int16_t) override {
         const int32_t s = previous;

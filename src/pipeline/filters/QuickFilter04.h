@@ -21,7 +21,7 @@ inline constexpr std::array<int16_t, 32> quickInitialWeights04 = {
 // scaled to the mean error of the last 2048 samples; every 128 calls the weights
 // are clamped to a limit that grows with that mean error.
 template <int Channels, int OutShift, int OwnTaps, int SideTaps>
-class QuickFilter04 : public PredictorI {
+class QuickFilter04 final : public PredictorI {
     static_assert(Channels == 1 || Channels == 2);
     static_assert(OwnTaps == 16 && SideTaps == 16, "the window layout is built for 16 + 16 taps");
     static constexpr int N = 16 * Channels;
@@ -42,7 +42,9 @@ public:
         const int32_t q = e / ((level >> 13) + 24);
         const int32_t u = quickMagnitudeTable04[std::clamp(q + 8192, 0, 16383)];
         const int32_t v = e > 0 ? u : (e < 0 ? -u : 0);
-        updateWeights04(weights.data(), compressedHistory.window(), N, v, useMmx);
+        // The update reads the compressed history before this call's push, the
+        // prediction the sample history after it.
+        const int16_t* compressedBefore = compressedHistory.window();
 
         RollingBuffer<int16_t, N>& h = history;
         h.push(previous);
@@ -51,7 +53,8 @@ public:
             h[-16] = side;
             h[-19] = saturate16(h[-16] - h[-17]);
         }
-        lastPrediction = (dotProduct04(h.window(), weights.data(), N, useMmx) + (1 << (OutShift - 1))) >> OutShift;
+        const int32_t sum = updateDotProduct04(weights.data(), compressedBefore, h.window(), N, v, useMmx);
+        lastPrediction = (sum + (1 << (OutShift - 1))) >> OutShift;
 
         RollingBuffer<int16_t, N>& hc = compressedHistory;
         hc.push(compress(previous));

@@ -15,14 +15,19 @@
 // called. The inner prediction is optionally scaled by an adaptive gain (moved
 // toward the sign agreement of prediction and error) and by an attenuation that
 // falls as the long-run error level rises.
-template <int Channels, int AdaptGain, int AttenBase, int AttenShift, int GainShift, int GainMax>
-class StereoCombiner04 : public PredictorI {
+//
+// Inner is the type of the inner predictors; a final concrete type (as in the
+// chains) makes the calls to them direct, PredictorI takes any predictor.
+template <int Channels, int AdaptGain, int AttenBase, int AttenShift, int GainShift, int GainMax,
+          class Inner = PredictorI>
+class StereoCombiner04 final
+    : public PredictorStage<StereoCombiner04<Channels, AdaptGain, AttenBase, AttenShift, GainShift, GainMax, Inner>> {
     static_assert(Channels == 1 || Channels == 2);
     static_assert(AdaptGain == 0 || GainShift > 0);
     static_assert(AttenBase == 0 || AttenShift > 0);
 
 public:
-    StereoCombiner04(PredictorI* a, PredictorI* b)
+    StereoCombiner04(Inner* a, Inner* b)
         : predictorA(a), predictorB(b), gainA(int32_t{1} << GainShift), gainB(gainA) {}
     ~StereoCombiner04() override {
         predictorA.reset();
@@ -97,8 +102,8 @@ private:
         return 6;
     }
 
-    std::unique_ptr<PredictorI> predictorA;
-    std::unique_ptr<PredictorI> predictorB;
+    std::unique_ptr<Inner> predictorA;
+    std::unique_ptr<Inner> predictorB;
     int32_t callCount = 0;
     int32_t lastOutput = 0;
     int32_t gainA;

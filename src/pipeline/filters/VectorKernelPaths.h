@@ -5,6 +5,7 @@
 // namespace per instruction set. Every path computes the same values:
 //   update: w[i] = int16(w[i] - x[i] * mu) for i < n (mu != 0; wraps, never saturates)
 //   dot:    the sum of a[i] * b[i] for i < n, wrapped to 32 bits
+//   updateDot: update(w, x, n, mu), then dot(h, w, n), in one pass over w
 // n is a multiple of 16; the pointers need no alignment.
 //
 // The x86 paths live in files compiled with their own target flags. Those files
@@ -16,17 +17,20 @@ namespace kernels {
 namespace plain {
 void update(int16_t* w, const int16_t* x, int n, int mu);
 int32_t dot(const int16_t* a, const int16_t* b, int n);
+int32_t updateDot(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu);
 }  // namespace plain
 
 #if QO_X86_KERNELS
 namespace sse2 {
 void update(int16_t* w, const int16_t* x, int n, int mu);
 int32_t dot(const int16_t* a, const int16_t* b, int n);
+int32_t updateDot(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu);
 }  // namespace sse2
 
 namespace avx2 {
 void update(int16_t* w, const int16_t* x, int n, int mu);
 int32_t dot(const int16_t* a, const int16_t* b, int n);
+int32_t updateDot(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu);
 }  // namespace avx2
 #endif
 

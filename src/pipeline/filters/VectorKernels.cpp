@@ -10,15 +10,17 @@ struct KernelSet {
     KernelPath path;
     void (*update)(int16_t*, const int16_t*, int, int);
     int32_t (*dot)(const int16_t*, const int16_t*, int);
+    int32_t (*updateDot)(int16_t*, const int16_t*, const int16_t*, int, int);
 };
 
-constexpr KernelSet plainKernels{KernelPath::Plain, kernels::plain::update, kernels::plain::dot};
+constexpr KernelSet plainKernels{KernelPath::Plain, kernels::plain::update, kernels::plain::dot,
+                                 kernels::plain::updateDot};
 
 KernelSet kernelSet(KernelPath path) {
     switch (path) {
 #if QO_X86_KERNELS
-        case KernelPath::Sse2: return {path, kernels::sse2::update, kernels::sse2::dot};
-        case KernelPath::Avx2: return {path, kernels::avx2::update, kernels::avx2::dot};
+        case KernelPath::Sse2: return {path, kernels::sse2::update, kernels::sse2::dot, kernels::sse2::updateDot};
+        case KernelPath::Avx2: return {path, kernels::avx2::update, kernels::avx2::dot, kernels::avx2::updateDot};
 #endif
         default: return plainKernels;
     }
@@ -71,6 +73,11 @@ void updateWeights04(int16_t* w, const int16_t* x, int n, int mu, bool useMmx) {
 
 int32_t dotProduct04(const int16_t* a, const int16_t* b, int n, bool useMmx) {
     return (useMmx ? active.dot : kernels::plain::dot)(a, b, n);
+}
+
+int32_t updateDotProduct04(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu, bool useMmx) {
+    if (mu == 0) return dotProduct04(h, w, n, useMmx);
+    return (useMmx ? active.updateDot : kernels::plain::updateDot)(w, x, h, n, mu);
 }
 
 int32_t dotProduct(const int16_t* a, const int16_t* b, int n, bool useMmx) { return dotProduct04(a, b, n, useMmx) >> 5; }

@@ -7,11 +7,14 @@
 //
 // updateWeights/updateWeights04: w[i] = int16(w[i] - x[i] * mu).
 // dotProduct: (sum of a[i] * b[i]) >> 5; dotProduct04: the sum unshifted.
+// updateDotProduct04(w, x, h, ...): updateWeights04(w, x, ...), then dotProduct04(h, w, ...),
+// in one pass over the weights; w must not overlap x or h.
 // useMmx true runs the active kernel path, false the plain one.
 void updateWeights(int16_t* w, const int16_t* x, int n, int mu, bool useMmx);
 void updateWeights04(int16_t* w, const int16_t* x, int n, int mu, bool useMmx);
 int32_t dotProduct(const int16_t* a, const int16_t* b, int n, bool useMmx);
 int32_t dotProduct04(const int16_t* a, const int16_t* b, int n, bool useMmx);
+int32_t updateDotProduct04(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu, bool useMmx);
 
 // Whether filters use the vectorised path; taken by each filter at construction.
 bool mmxAvailable();

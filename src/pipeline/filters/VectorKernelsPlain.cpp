@@ -16,4 +16,9 @@ int32_t dot(const int16_t* a, const int16_t* b, int n) {
     return static_cast<int32_t>(sum);
 }
 
+int32_t updateDot(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu) {
+    update(w, x, n, mu);
+    return dot(h, w, n);
+}
+
 }  // namespace kernels::plain
