@@ -35,7 +35,7 @@ protected:
         const std::string in = stdinFile.empty() ? "/dev/null" : "'" + stdinFile + "'";
         const std::string out = stdoutFile.empty() ? "stdout.txt" : "'" + stdoutFile + "'";
         const std::string command =
-            "cd '" + dir.string() + "' && '" QO_BINARY "' " + args + " <" + in + " >" + out + " 2>stderr.txt";
+            "cd '" + dir.string() + "' && " + launcher + " '" QO_BINARY "' " + args + " <" + in + " >" + out + " 2>stderr.txt";
         const int raw = std::system(command.c_str());
         RunResult r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -61,4 +61,6 @@ protected:
     bool directoryEmpty() const { return std::filesystem::is_empty(dir); }
 
     std::filesystem::path dir;
+    // Put before the binary in the shell command, e.g. "timeout 30" to bound a run.
+    std::string launcher;
 };

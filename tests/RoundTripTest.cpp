@@ -14,27 +14,7 @@ namespace {
 
 using testsupport::readFileBytes;
 using Bytes = std::vector<uint8_t>;
-
-Bytes canonicalWav(int channels, const std::vector<int16_t>& samples) {
-    auto le = [](Bytes& b, uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
-    Bytes b = {'R', 'I', 'F', 'F'};
-    le(b, 36 + dataBytes, 4);
-    b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    le(b, 16, 4);
-    le(b, 1, 2);
-    le(b, static_cast<uint32_t>(channels), 2);
-    le(b, 44100, 4);
-    le(b, 44100u * 2 * static_cast<uint32_t>(channels), 4);
-    le(b, 2u * static_cast<uint32_t>(channels), 2);
-    le(b, 16, 2);
-    b.insert(b.end(), {'d', 'a', 't', 'a'});
-    le(b, dataBytes, 4);
-    for (int16_t s : samples) le(b, static_cast<uint16_t>(s), 2);
-    return b;
-}
+using testsupport::canonicalWav;
 
 // Real stereo audio repeated until it spans more than one coding segment
 // (19 blocks of 61440 values).

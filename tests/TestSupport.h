@@ -45,6 +45,30 @@ inline uint32_t bitwiseCrcRegister(const uint8_t* bytes, size_t count) {
     return crc;
 }
 
+// A canonical 44-byte-header 16-bit PCM WAV file of the interleaved samples.
+inline std::vector<uint8_t> canonicalWav(int channels, const std::vector<int16_t>& samples) {
+    std::vector<uint8_t> b;
+    auto le = [&b](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
+    const uint32_t ch = static_cast<uint32_t>(channels);
+    b = {'R', 'I', 'F', 'F'};
+    le(36 + dataBytes, 4);
+    b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    le(16, 4);
+    le(1, 2);
+    le(ch, 2);
+    le(44100, 4);
+    le(44100u * 2 * ch, 4);
+    le(2u * ch, 2);
+    le(16, 2);
+    b.insert(b.end(), {'d', 'a', 't', 'a'});
+    le(dataBytes, 4);
+    for (int16_t s : samples) le(static_cast<uint16_t>(s), 2);
+    return b;
+}
+
 struct Pcm {
     int channels = 0;
     std::vector<int16_t> samples;  // interleaved

@@ -1,0 +1,313 @@
+// Damaged and crafted containers made from real audio, decoded by the "qo"
+// binary: every one must end with a message on standard error and exit status
+// 1, never with a crash, a hang or an output larger than its sample count allows.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ProgramRun.h"
+#include "TestSupport.h"
+#include "container/Drivers.h"
+#include "foundation/Error.h"
+#include "foundation/Options.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testsupport::readFileBytes;
+using testsupport::writeFileBytes;
+
+uint32_t get32(const Bytes& b, size_t pos) {
+    return b[pos] | (b[pos + 1] << 8) | (b[pos + 2] << 16) | (static_cast<uint32_t>(b[pos + 3]) << 24);
+}
+
+void put32(Bytes& b, size_t pos, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[pos + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Offsets of a generation-04 container's header fields.
+struct Layout {
+    explicit Layout(const Bytes& c)
+        : storedHeader(get32(c, 12)), sampleCount(16 + storedHeader), flags(20 + storedHeader),
+          crc(21 + storedHeader), seekTable(25 + storedHeader) {
+        const int32_t count = static_cast<int32_t>(get32(c, sampleCount));
+        const int32_t blocks = (count + 61439) / 61440;
+        entries = (c[flags] & 1) ? (blocks - 1) / 19 : 0;
+        trailerField = seekTable + 4 * entries;
+        firstSegment = trailerField + 4;
+        trailer = get32(c, trailerField);
+    }
+    size_t storedHeader, sampleCount, flags, crc, seekTable, trailerField, firstSegment, trailer;
+    int32_t entries = 0;
+};
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A decoder's report of a damaged file: an error line, or the checksum warning
+// when the damage still decodes.
+bool reportsDamage(const std::string& err) {
+    for (const char* start : {"\nError", "\nUnable to seek", "\nInternal error", "\nInput data corrupt"})
+        if (contains(err, start)) return true;
+    return contains(err, "Warning: CRC check failed!");
+}
+
+class DamagedContainer : public ProgramRun {
+protected:
+    void SetUp() override {
+        ProgramRun::SetUp();
+        launcher = "timeout 60";  // a hang fails the case instead of the whole run
+    }
+
+    // Compresses samples into a container in the scratch folder and returns its bytes.
+    Bytes compress(const Bytes& wav, const std::string& flags = "") {
+        writeFileBytes((dir / "src.wav").string(), wav);
+        const RunResult r = run("-overwrite " + flags + " src.wav src.qo");
+        EXPECT_EQ(r.status, 0) << r.err;
+        reference = readFileBytes((dir / "src.qo").string());
+        return reference;
+    }
+
+    Bytes shortContainer() { return compress(readFileBytes(testsupport::dataPath("real_tabla_mono.wav"))); }
+
+    // Real stereo audio over 20 blocks: two coding segments and one seek entry.
+    Bytes twoSegmentContainer() {
+        const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_bass_st.wav"));
+        std::vector<int16_t> samples;
+        while (samples.size() < 19u * 61440u + 5000u) samples.insert(samples.end(), pcm.samples.begin(), pcm.samples.end());
+        samples.resize(19u * 61440u + 5000u);
+        return compress(testsupport::canonicalWav(2, samples));
+    }
+
+    Bytes reference;
+
+    struct Outcome {
+        RunResult run;
+        uintmax_t outputSize = 0;
+        double seconds = 0;
+    };
+
+    Outcome decode(const Bytes& container, const std::string& flags = "") {
+        writeFileBytes((dir / "d.qo").string(), container);
+        std::filesystem::remove(dir / "d.wav");
+        const auto start = std::chrono::steady_clock::now();
+        Outcome o;
+        o.run = run("-overwrite " + flags + " d.qo d.wav");
+        o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::error_code ec;
+        o.outputSize = std::filesystem::file_size(dir / "d.wav", ec);
+        if (ec) o.outputSize = 0;  // refused before the output was created
+        return o;
+    }
+
+    // The damage is reported, the run fails, and the output holds no more than
+    // the header, the samples that the stored count names, and the container's
+    // own bytes as trailer. The header fields are found through the reference,
+    // the intact container the damaged one was made from.
+    void expectReported(const Bytes& container, const std::string& what, const std::string& flags = "") {
+        const Outcome o = decode(container, flags);
+        const Layout at(reference);
+        uintmax_t count = get32(reference, at.sampleCount);
+        if (container.size() >= at.sampleCount + 4) count = std::max<uintmax_t>(count, get32(container, at.sampleCount));
+        const uintmax_t bound = 20 + at.storedHeader + 2 * count + container.size();
+        EXPECT_EQ(o.run.status, 1) << what << ": " << o.run.err;
+        EXPECT_TRUE(reportsDamage(o.run.err)) << what << ": " << o.run.err;
+        if (!contains(o.run.err, "CRC")) {
+            EXPECT_FALSE(contains(o.run.out, "Finished")) << what;
+        }
+        EXPECT_LE(o.outputSize, bound) << what;
+        EXPECT_LT(o.seconds, 20.0) << what;
+    }
+};
+
+TEST_F(DamagedContainer, TruncationAnywhereIsReported) {
+    const Bytes intact = shortContainer();
+    const Layout at(intact);
+    ASSERT_EQ(at.trailer, intact.size()) << "the recording has no trailer";
+    std::vector<size_t> cuts = {0, 1, 3, 4, 11, 12, 15, 16, 16 + at.storedHeader / 2, at.sampleCount,
+                                at.flags, at.crc, at.crc + 2, at.trailerField, at.firstSegment,
+                                at.firstSegment + 1, at.firstSegment + 4, intact.size() - 1};
+    for (size_t cut = at.firstSegment; cut < intact.size(); cut += intact.size() / 24) cuts.push_back(cut);
+    for (size_t cut : cuts)
+        expectReported(Bytes(intact.begin(), intact.begin() + static_cast<std::ptrdiff_t>(cut)),
+                       "cut at " + std::to_string(cut));
+    // Standard input cannot seek back: the cut is met while skipping or stepping.
+    expectReported(Bytes(intact.begin(), intact.begin() + static_cast<std::ptrdiff_t>(intact.size() / 2)),
+                   "cut read from standard input", "-cin");
+}
+
+TEST_F(DamagedContainer, TruncationAroundTheSecondSegmentIsReported) {
+    const Bytes intact = twoSegmentContainer();
+    const Layout at(intact);
+    ASSERT_EQ(at.entries, 1);
+    const size_t second = get32(intact, at.seekTable);
+    for (size_t cut : {at.seekTable + 2, second - 1, second, second + 3, (second + intact.size()) / 2})
+        expectReported(Bytes(intact.begin(), intact.begin() + static_cast<std::ptrdiff_t>(cut)),
+                       "cut at " + std::to_string(cut));
+}
+
+// A byte flipped where the decoder depends on it: in the channel count, the
+// sample count, the flags, the checksum or the coded data.
+TEST_F(DamagedContainer, FlippedBytesAreReported) {
+    const Bytes intact = shortContainer();
+    const Layout at(intact);
+    std::vector<size_t> spots = {16 + 10, at.sampleCount, at.sampleCount + 3, at.flags, at.crc, at.crc + 3,
+                                 at.firstSegment, at.firstSegment + 1};
+    for (size_t pos = at.firstSegment + 2; pos + 4 < intact.size(); pos += intact.size() / 40) spots.push_back(pos);
+    for (size_t pos : spots) {
+        Bytes damaged = intact;
+        damaged[pos] ^= 0x5A;
+        expectReported(damaged, "byte " + std::to_string(pos) + " flipped");
+    }
+}
+
+// Bytes nothing checks (the stored WAV header apart from its channel count, the
+// unused flag bits, the trailer offset, the low bytes that end a coded stream)
+// may change the output but never crash the decoder.
+TEST_F(DamagedContainer, FlipsInUncheckedBytesDecodeWithoutHarm) {
+    const Bytes intact = shortContainer();
+    const Layout at(intact);
+    for (size_t pos : {size_t{5}, size_t{9}, size_t{16}, size_t{16 + 4}, size_t{16 + 22}, at.flags, at.trailerField,
+                       at.trailerField + 3, intact.size() - 1}) {
+        Bytes damaged = intact;
+        damaged[pos] ^= pos == at.flags ? 0xF0 : 0xFF;
+        const Outcome o = decode(damaged);
+        EXPECT_TRUE(o.run.status == 0 || o.run.status == 1) << "byte " << pos << ": status " << o.run.status;
+        EXPECT_LE(o.outputSize, 2 * intact.size() + 2 * uintmax_t{get32(intact, at.sampleCount)});
+    }
+}
+
+TEST_F(DamagedContainer, WrongMagicOrGenerationIsRefusedWithoutOutput) {
+    const Bytes intact = shortContainer();
+    const struct {
+        const char* magic;
+        const char* message;
+    } cases[] = {
+        {"XO04", "\nError - file d.qo does not appear to be in .qo format!\n"},
+        {"Qo04", "\nError - file d.qo does not appear to be in .qo format!\n"},
+        {"QO05", "\nError - file d.qo appears to compressed by a different version of Qo.\nVisit "},
+        {"QO14", "\nError - file d.qo appears to compressed by a different version of Qo.\nVisit "},
+        {"QO01", "\nError - file d.qo appears to compressed by a different version of Qo.\nVisit "},
+    };
+    for (const auto& c : cases) {
+        Bytes damaged = intact;
+        std::memcpy(damaged.data(), c.magic, 4);
+        const Outcome o = decode(damaged);
+        EXPECT_EQ(o.run.status, 1) << c.magic;
+        EXPECT_EQ(o.run.err.rfind(c.message, 0), 0u) << c.magic << ": " << o.run.err;
+        EXPECT_FALSE(exists("d.wav")) << c.magic;
+    }
+    // Generation-04 data read as an older generation is damage, not a crash.
+    for (const char* older : {"QO03", "QO02"}) {
+        Bytes relabelled = intact;
+        std::memcpy(relabelled.data(), older, 4);
+        expectReported(relabelled, older);
+    }
+}
+
+TEST_F(DamagedContainer, AbsurdHeaderFieldsAreReported) {
+    const Bytes intact = twoSegmentContainer();
+    const Layout at(intact);
+    const uint32_t second = get32(intact, at.seekTable);
+    const struct {
+        const char* what;
+        size_t field;
+        uint32_t value;
+    } cases[] = {
+        {"stored header size 0", 12, 0},
+        {"stored header size 11", 12, 11},
+        {"stored header size beyond the file", 12, static_cast<uint32_t>(intact.size())},
+        {"stored header size 2^31 - 1", 12, 0x7FFFFFFFu},
+        {"stored header size negative", 12, 0xFFFFFFFFu},
+        {"seek entry 0", at.seekTable, 0},
+        {"seek entry inside the header", at.seekTable, 20},
+        {"seek entry inside the first segment", at.seekTable, second / 2},
+        {"seek entry past the end", at.seekTable, static_cast<uint32_t>(intact.size() + 1000)},
+        {"seek entry negative as int32", at.seekTable, 0xFFFFFFF0u},
+        {"sample count negative", at.sampleCount, 0x80000000u},
+        {"sample count huge over a short file", at.sampleCount, 0x7FFFFFFFu},
+    };
+    for (const auto& c : cases) {
+        Bytes damaged = intact;
+        put32(damaged, c.field, c.value);
+        expectReported(damaged, c.what);
+        expectReported(damaged, std::string(c.what) + " from standard input", "-cin");
+    }
+}
+
+// A trailer offset outside the file only loses the trailer, which nothing else
+// records; the samples are restored and the decoder stays within the file.
+TEST_F(DamagedContainer, TrailerOffsetOutsideTheFileLosesOnlyTheTrailer) {
+    const Bytes wav = readFileBytes(testsupport::dataPath("small_edge_list_trailing_st.wav"));
+    const Bytes intact = compress(wav);
+    const Layout at(intact);
+    ASSERT_LT(at.trailer, intact.size());
+    for (uint32_t offset : {static_cast<uint32_t>(intact.size() + 1), 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        Bytes damaged = intact;
+        put32(damaged, at.trailerField, offset);
+        const Outcome o = decode(damaged);
+        EXPECT_EQ(o.run.status, 0) << o.run.err;
+        EXPECT_EQ(o.outputSize, wav.size() - (intact.size() - at.trailer)) << offset;
+    }
+}
+
+// Exits 0 when decoding the container ends with an Error under a 256 MiB
+// address-space limit, from the named file or from standard input.
+[[noreturn]] void decodeUnderMemoryLimit(const std::string& path, const std::string& out, bool fromStdin) {
+    const rlimit limit{256u << 20, 256u << 20};
+    setrlimit(RLIMIT_AS, &limit);
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::exit(4);
+    if (fromStdin && std::freopen(path.c_str(), "rb", stdin) == nullptr) std::exit(4);
+    stdinMode = fromStdin;
+    overwriteMode = true;
+    try {
+        decodeFile(path, out);
+    } catch (const Error&) {
+        std::exit(0);
+    }
+    std::exit(3);
+}
+
+// Whatever sizes a header claims, decoding holds no more than a few blocks in
+// memory: a crafted header under an address-space limit ends with an Error.
+TEST_F(DamagedContainer, CraftedSizesNeedNoHugeAllocation) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit does not combine with AddressSanitizer";
+#else
+    const Bytes intact = shortContainer();
+    const Layout at(intact);
+    const struct {
+        const char* what;
+        size_t field;
+        uint32_t value;
+        uint8_t flags;
+    } cases[] = {
+        {"huge sample count, seekable", at.sampleCount, 0x7FFFFFFFu, 1},
+        {"huge sample count, one segment", at.sampleCount, 0x7FFFFFFFu, 0},
+        {"huge stored header", 12, 0x7FFFFFF0u, 1},
+        {"huge trailer offset", at.trailerField, 0x7FFFFFF0u, 1},
+    };
+    const std::string path = (dir / "crafted.qo").string();
+    const std::string out = (dir / "crafted.wav").string();
+    for (const auto& c : cases) {
+        Bytes crafted = intact;
+        crafted.resize(intact.size() / 3);  // the coded data ends long before the count is reached
+        put32(crafted, c.field, c.value);
+        crafted[at.flags] = c.flags;
+        writeFileBytes(path, crafted);
+        for (bool fromStdin : {false, true})
+            EXPECT_EXIT(decodeUnderMemoryLimit(path, out, fromStdin), ::testing::ExitedWithCode(0), "")
+                << c.what << (fromStdin ? " from standard input" : "");
+    }
+#endif
+}
+
+}  // namespace
