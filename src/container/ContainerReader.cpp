@@ -4,6 +4,9 @@
 #include <filesystem>
 
 #include "container/Wav.h"
+#include "entropy/BitstreamFast.h"
+#include "entropy/ModelSmooth02.h"
+#include "entropy/ModelSmooth03.h"
 #include "entropy/ModelSmooth04.h"
 #include "entropy/RangeCoder.h"
 #include "foundation/Arith.h"
@@ -90,6 +93,7 @@ void ContainerReader::readContainerHeader() {
 void ContainerReader::releaseSegment() {
     model.reset();
     rangeDecoder.reset();
+    bitReader.reset();
 }
 
 void ContainerReader::positionAtSegment(int32_t segment) {
@@ -118,9 +122,16 @@ void ContainerReader::positionAtSegment(int32_t segment) {
 void ContainerReader::entropyDecodeBlock(SampleBlock& samples, int32_t count, bool key) {
     if (key) releaseSegment();
     if (!model) {
-        if (version != 4) throw Error("Error - containers of generation 02 and 03 are not supported yet");
-        rangeDecoder = std::make_unique<RangeCoder>(file, RangeCoder::Mode::decoding);
-        model = std::make_unique<ModelSmooth04>(channels, rangeDecoder.get());
+        if (version == 4) {
+            rangeDecoder = std::make_unique<RangeCoder>(file, RangeCoder::Mode::decoding);
+            model = std::make_unique<ModelSmooth04>(channels, rangeDecoder.get());
+        } else {
+            bitReader = std::make_unique<BitstreamFast>(&file, true);
+            if (version == 3)
+                model = std::make_unique<ModelSmooth03>(channels, bitReader.get());
+            else
+                model = std::make_unique<ModelSmooth02>(channels, bitReader.get());
+        }
         model->startDecoding();
     }
     model->decodeResiduals(samples, count);
@@ -130,7 +141,11 @@ void ContainerReader::readBlock(SampleBlock& samples, int32_t i) {
     const bool key = gen->isKeyBlock(i, seekable);
     if (key) positionAtSegment(seekable ? i / gen->seekInterval : 0);
     const int32_t count = gen->blockLength(i, sampleCount);
-    const bool padded = version == 4 && hasPadValue(channels, count);
+    // Generation 04 stores a pad value after an odd-length block of a file that is
+    // not mono. The older generations' stereo models and inverse mid/side
+    // transforms work on whole pairs only, so such a block is decoded with one
+    // value more there too; the extra value is dropped like the pad value.
+    const bool padded = hasPadValue(channels, count);
     startTimer("Entropy Coding");
     entropyDecodeBlock(samples, padded ? count + 1 : count, key);
     stopTimer("Entropy Coding");

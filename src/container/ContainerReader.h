@@ -9,6 +9,7 @@
 #include "entropy/GenericModel.h"
 #include "pipeline/Transform.h"
 
+class BitstreamFast;
 class RangeCoder;
 class WavWriter;
 
@@ -51,6 +52,9 @@ private:
     const Generation* gen = nullptr;
     std::vector<int64_t> seekTable;
     int64_t trailerOffset = 0;
+    // The current segment's coder (generation 04: rangeDecoder; 02 and 03: bitReader)
+    // and the model that borrows it.
     std::unique_ptr<RangeCoder> rangeDecoder;
+    std::unique_ptr<BitstreamFast> bitReader;
     std::unique_ptr<GenericModelI> model;
 };
