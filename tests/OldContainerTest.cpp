@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,6 +11,9 @@
 #include "OldContainerWriter.h"
 #include "ProgramRun.h"
 #include "TestSupport.h"
+#include "container/ContainerFormat.h"
+#include "container/ContainerReader.h"
+#include "foundation/Error.h"
 
 namespace {
 
@@ -104,5 +108,199 @@ TEST_P(OldContainerRoundTrip, RestoresTheWavFromAFileAndFromStandardInput) {
 
 INSTANTIATE_TEST_SUITE_P(Containers, OldContainerRoundTrip, ::testing::ValuesIn(kRoundTrips),
                          [](const auto& info) { return info.param.name; });
+
+// Pairs whose difference does not fit 16 bits lose it in the mid/side convertor:
+// (-20000, 20000) is stored as (-25536, 0) and comes back as (12768, -12768), and
+// (30000, -30000) as (5536, 0), back as (-2768, 2768). Each wide pair is followed by an
+// equal pair, so the convertor of either generation is on again at the next wide pair.
+const std::vector<int16_t> kWidePairs = {-20000, 20000, 5, 5, 30000, -30000, 7, 7};
+const std::vector<int16_t> kWidePairsRestored = {12768, -12768, 5, 5, -2768, 2768, 7, 7};
+
+std::vector<int16_t> repeated(const std::vector<int16_t>& pattern, int times) {
+    std::vector<int16_t> v;
+    for (int i = 0; i < times; ++i) v.insert(v.end(), pattern.begin(), pattern.end());
+    return v;
+}
+
+class WideStereoPairs : public ProgramRun, public ::testing::WithParamInterface<std::tuple<int, bool>> {};
+
+TEST_P(WideStereoPairs, ComeBackAsTheConvertorStoresThem) {
+    const auto [version, crcOfOriginal] = GetParam();
+    const std::vector<int16_t> original = repeated(kWidePairs, 2000);
+    const std::vector<int16_t> restored = repeated(kWidePairsRestored, 2000);
+    writeFileBytes((dir / "wide.qo").string(),
+                   writeOldContainer(splitWav(makeWav(2, original)),
+                                     {version, true, 0, sampleCrc(crcOfOriginal ? original : restored)}));
+    const RunResult r = run("wide.qo out.wav");
+    EXPECT_EQ(r.status, crcOfOriginal ? 1 : 0);
+    EXPECT_EQ(r.err, crcOfOriginal ? "Warning: CRC check failed!\n\n" : "");
+    EXPECT_TRUE(readFileBytes((dir / "out.wav").string()) == makeWav(2, restored));
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, WideStereoPairs, ::testing::Combine(::testing::Values(2, 3), ::testing::Bool()),
+                         [](const auto& info) {
+                             return "g0" + std::to_string(std::get<0>(info.param)) +
+                                    (std::get<1>(info.param) ? "_crcOfOriginal" : "_crcOfRestored");
+                         });
+
+using OldContainerProgram = ProgramRun;
+
+TEST_F(OldContainerProgram, CorpusFilesComeBackFromBothGenerations) {
+    QO_REQUIRE_CORPUS();
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(QO_CORPUS_DIR))
+        if (entry.path().extension() == ".wav" && entry.path().filename().string().rfind("reject_", 0) != 0)
+            names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const Bytes source = readFileBytes(name);
+        const WavParts parts = splitWav(source);
+        if (parts.channels() != 1 && parts.channels() != 2) continue;
+        // Stereo pairs further apart than 32767 need not survive the mid/side convertor
+        // (WideStereoPairs shows what becomes of them); such a file only has to decode.
+        bool exact = true;
+        for (size_t i = 0; parts.channels() == 2 && i + 1 < parts.samples.size(); i += 2)
+            exact = exact && std::abs(parts.samples[i + 1] - parts.samples[i]) <= 32767;
+        for (int version : {3, 2}) {
+            SCOPED_TRACE(name + ", generation " + std::to_string(version));
+            writeFileBytes((dir / "c.qo").string(), writeOldContainer(parts, {version, true, 0, std::nullopt}));
+            const RunResult r = run("-overwrite c.qo out.wav");
+            if (!exact) {
+                EXPECT_TRUE(r.status == 0 || r.err == "Warning: CRC check failed!\n\n") << r.err;
+                continue;
+            }
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(readFileBytes((dir / "out.wav").string()) == (version == 3 ? source : generation02Wav(source)));
+        }
+    }
+}
+
+TEST_F(OldContainerProgram, ChannelCountsOtherThanOneAndTwoEndTheFile) {
+    for (int version : {2, 3}) {
+        const Bytes container = writeOldContainer(
+            splitWav(makeWav(1, repeatedRecording("real_tabla_mono.wav", 5000))), {version, true, 0, std::nullopt});
+        const size_t channelsAt = (version == 3 ? 16 : 12) + 10;
+        for (int channels : {0, 3}) {
+            SCOPED_TRACE("generation " + std::to_string(version) + ", " + std::to_string(channels) + " channels");
+            Bytes damaged = container;
+            damaged[channelsAt] = static_cast<uint8_t>(channels);
+            writeFileBytes((dir / "c.qo").string(), damaged);
+            const RunResult r = run("-overwrite c.qo out.wav");
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "\nError - unsupported channel count " + std::to_string(channels) + " in container.\n");
+        }
+    }
+}
+
+// A seekable generation-03 container of two coding segments whose seek entry is wrong:
+// outside the file or the header the reader refuses to seek; on standard input it cannot
+// step back further than the bytes it still holds; a slightly wrong start decodes into
+// an Error or a checksum mismatch.
+TEST_F(OldContainerProgram, DamagedSeekEntryEndsInAnErrorOrTheChecksumWarning) {
+    const Bytes source = makeWav(2, repeatedRecording("real_bass_st.wav", kPastKeyBlock));
+    const Bytes container = writeOldContainer(splitWav(source), {3, true, 0, std::nullopt});
+    const size_t entryAt = 16 + 24 + 9;  // after the 24-byte format chunk, the count, flags and checksum
+    const uint32_t entry = container[entryAt] | (container[entryAt + 1] << 8) | (container[entryAt + 2] << 16) |
+                           (uint32_t{container[entryAt + 3]} << 24);
+    struct Case {
+        uint32_t entry;
+        std::string args;
+        std::string error;  // empty: an Error or the checksum warning
+    };
+    const Case cases[] = {
+        {0, "d.qo out.wav", "\nUnable to seek - corrupt input file?\n"},
+        {0x80000000u, "d.qo out.wav", "\nUnable to seek - corrupt input file?\n"},
+        {static_cast<uint32_t>(container.size() + 1), "d.qo out.wav", "\nUnable to seek - corrupt input file?\n"},
+        {entry - 1, "d.qo out.wav", ""},
+        {entry + 3, "d.qo out.wav", ""},
+        {entry - 6000, "-cinout", "\nUnable to seek - corrupt input file?\n"},
+        {entry + 3, "-cinout", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args + " with entry " + std::to_string(c.entry));
+        Bytes damaged = container;
+        patchLe32(damaged, entryAt, c.entry);
+        writeFileBytes((dir / "d.qo").string(), damaged);
+        std::filesystem::remove(dir / "out.wav");
+        const RunResult r = c.args == "-cinout" ? run(c.args, "d.qo", "out.wav") : run(c.args);
+        EXPECT_EQ(r.status, 1);
+        if (!c.error.empty()) {
+            EXPECT_EQ(r.err, c.error);
+        } else {
+            EXPECT_TRUE(r.err == "Warning: CRC check failed!\n\n" ||
+                        (r.err.rfind("\n", 0) == 0 && !contains(r.err, "unexpected failure")))
+                << r.err;
+        }
+    }
+}
+
+// Decodes a container in this process, as the decompressor does, and tells how it ended.
+struct DecodeOutcome {
+    std::string error;    // the Error's message, empty when every block decoded
+    bool crcMatches = false;
+    bool restored = false;  // every sample equals the original
+};
+
+DecodeOutcome decodeInProcess(const std::string& path, const std::vector<int16_t>& original) {
+    DecodeOutcome outcome;
+    try {
+        ContainerReader reader(path);
+        Crc32 crc;
+        SampleBlock samples;
+        size_t done = 0;
+        bool same = true;
+        for (int32_t i = 0; i < reader.blockCount; ++i) {
+            reader.readBlock(samples, i);
+            crc.updateSamples(samples.data(), samples.size());
+            same = same && done + samples.size() <= original.size() &&
+                   std::equal(samples.begin(), samples.end(), original.begin() + static_cast<std::ptrdiff_t>(done));
+            done += samples.size();
+        }
+        outcome.crcMatches = crc.value() == reader.storedCrc;
+        outcome.restored = same && done == original.size();
+    } catch (const Error& e) {
+        outcome.error = e.message;
+    }
+    return outcome;
+}
+
+class DamagedOldContainer : public ::testing::TestWithParam<int> {};
+
+// Truncated at many offsets and with bytes flipped all over, a container ends in an Error,
+// or decodes with a checksum that warns, or, where the damage missed the samples (a flag
+// bit the reader ignores, the trailer), restores them; it never crashes or hangs.
+TEST_P(DamagedOldContainer, EndsInAnErrorOrTheChecksumWarning) {
+    const int version = GetParam();
+    const std::vector<int16_t> samples = repeatedRecording("real_bass_st.wav", 40000);
+    const Bytes intact =
+        writeOldContainer(splitWav(makeWav(2, samples, kListChunk, kTrailer)), {version, false, 0, std::nullopt});
+    codertest::ScratchFile scratch;
+    ASSERT_TRUE(decodeInProcess((writeFileBytes(scratch.path, intact), scratch.path), samples).restored);
+
+    auto check = [&](const Bytes& damaged, const std::string& what) {
+        writeFileBytes(scratch.path, damaged);
+        const DecodeOutcome outcome = decodeInProcess(scratch.path, samples);
+        if (outcome.error.empty() && outcome.crcMatches) {
+            EXPECT_TRUE(outcome.restored) << what << ": wrong samples under a matching checksum";
+        }
+    };
+    const size_t header = version == 3 ? 16 + 24 + kListChunk.size() + 13 : 12 + 24 + 13;
+    std::vector<size_t> offsets;
+    for (size_t at = 0; at < header + 8; ++at) offsets.push_back(at);
+    for (size_t at = header + 8; at < intact.size(); at += intact.size() / 97) offsets.push_back(at);
+    offsets.push_back(intact.size() - 1);
+    for (size_t at : offsets) {
+        check(Bytes(intact.begin(), intact.begin() + static_cast<std::ptrdiff_t>(at)),
+              "truncated to " + std::to_string(at) + " bytes");
+        for (uint8_t mask : {0x01, 0x80, 0xFF}) {
+            Bytes flipped = intact;
+            flipped[at] ^= mask;
+            check(flipped, "byte " + std::to_string(at) + " xor " + std::to_string(mask));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, DamagedOldContainer, ::testing::Values(2, 3),
+                         [](const auto& info) { return "g0" + std::to_string(info.param); });
 
 }  // namespace
