@@ -1,3 +1,7 @@
 #include "app/CommandLine.h"
+#include "app/StandardStreams.h"
 
-int main(int argc, char** argv) { return runCommandLine(argc, argv); }
+int main(int argc, char** argv) {
+    reserveStandardStreams();
+    return runCommandLine(argc, argv);
+}
