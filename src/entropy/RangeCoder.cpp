@@ -35,13 +35,14 @@ void RangeCoder::put(uint32_t byte) {
         ++byteTally;
         return;
     }
-    std::putc(static_cast<int>(byte & 0xFF), file);
+    // One thread uses the stream, so the per-call stream lock is skipped.
+    putc_unlocked(static_cast<int>(byte & 0xFF), file);
 }
 
 // An intact decoder never reads past its segment, so meeting the end means truncation.
 uint32_t RangeCoder::take() {
     ++*byteCounter;
-    const int c = std::getc(file);
+    const int c = getc_unlocked(file);
     if (c == EOF) throw Error("Error - unexpected end of file.");
     return static_cast<uint32_t>(c);
 }

@@ -126,5 +126,5 @@ private:
     int32_t slowError = 1024;
     RollingBuffer<int16_t, N> history;
     RollingBuffer<int16_t, N> compressedHistory;
-    std::array<int16_t, N> weights{};
+    alignas(64) std::array<int16_t, N> weights{};  // aligned: the kernels load it whole
 };

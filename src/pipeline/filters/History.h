@@ -24,10 +24,7 @@ public:
     SlidingHistory& operator=(SlidingHistory&&) = default;
 
     void push(T v) {
-        if (++cur == end) {
-            std::copy(cur - windowSize, cur, base.get());
-            cur = base.get() + windowSize;
-        }
+        if (++cur == end) wrapAround();
         *cur = v;
     }
 
@@ -35,6 +32,12 @@ public:
     T operator[](int offset) const { return cur[offset]; }
 
 protected:
+    // Kept out of line so that push, called per sample, stays small enough to inline.
+    [[gnu::noinline]] void wrapAround() {
+        std::copy(cur - windowSize, cur, base.get());
+        cur = base.get() + windowSize;
+    }
+
     // The `count` newest elements, oldest first (count <= window).
     T* newest(int count) { return cur - (count - 1); }
     const T* newest(int count) const { return cur - (count - 1); }

@@ -94,7 +94,7 @@ private:
     MovingSumRing<2048> errorLevel;
     RollingBuffer<int16_t, N> history;
     RollingBuffer<int16_t, N> compressedHistory;
-    std::array<int16_t, N> weights{};
+    alignas(64) std::array<int16_t, N> weights{};  // aligned: the kernels load it whole
     int32_t lastPrediction = 0;
     int32_t callCount = 0;
     bool useMmx;
