@@ -8,6 +8,8 @@ class BinaryFile;
 // [low, low + range), and settled top bytes of low go to the stream one at a time.
 // Totals (and 2^shift) must not exceed 2^16, the least range after normalisation.
 //
+// The per-symbol operations are inline: the models call them for every value.
+//
 // Bytes go straight to the BinaryFile's stream handle; a decoder adds every byte it takes
 // to the BinaryFile's byteCount. A coder in counting mode writes nothing and only counts.
 class RangeCoder {
@@ -36,6 +38,9 @@ public:
     int32_t countedBytes() const { return byteTally; }
 
 private:
+    [[noreturn]] static void corrupt();
+    [[noreturn]] static void endOfFile();
+
     static constexpr uint32_t TOP = 1u << 24;
     static constexpr uint32_t BOTTOM = 1u << 16;
 
@@ -53,3 +58,92 @@ private:
     std::FILE* file = nullptr;
     int32_t byteTally = 0;
 };
+
+// A total above the range leaves no width per unit; only a damaged stream gets there,
+// and the target would then divide by zero.
+inline uint32_t RangeCoder::unitWidth(uint32_t total) const {
+    const uint32_t r = total == 0 ? 0 : range / total;
+    if (r == 0) corrupt();
+    return r;
+}
+
+inline uint32_t RangeCoder::unitWidthShift(uint32_t shift) const {
+    const uint32_t r = shift >= 32 ? 0 : range >> shift;
+    if (r == 0) corrupt();
+    return r;
+}
+
+inline void RangeCoder::put(uint32_t byte) {
+    if (file == nullptr) {
+        ++byteTally;
+        return;
+    }
+    // One thread uses the stream, so the per-call stream lock is skipped.
+    putc_unlocked(static_cast<int>(byte & 0xFF), file);
+}
+
+// An intact decoder never reads past its segment, so meeting the end means truncation.
+inline uint32_t RangeCoder::take() {
+    ++*byteCounter;
+    const int c = getc_unlocked(file);
+    if (c == EOF) endOfFile();
+    return static_cast<uint32_t>(c);
+}
+
+inline void RangeCoder::normaliseOutput() {
+    for (;;) {
+        if ((low ^ (low + range)) >= TOP) {
+            if (range >= BOTTOM) return;
+            range = (0u - low) & 0xFFFFu;
+        }
+        put(low >> 24);
+        low <<= 8;
+        range <<= 8;
+    }
+}
+
+inline void RangeCoder::normaliseInput() {
+    for (;;) {
+        if ((low ^ (low + range)) >= TOP) {
+            if (range >= BOTTOM) return;
+            range = (0u - low) & 0xFFFFu;
+        }
+        code = (code << 8) | take();
+        low <<= 8;
+        range <<= 8;
+        // Intact streams keep the range above zero; a damaged one must not spin here.
+        if (range == 0) corrupt();
+    }
+}
+
+inline void RangeCoder::encode(uint32_t cumLow, uint32_t cumHigh, uint32_t total) {
+    const uint32_t r = unitWidth(total);
+    low += cumLow * r;
+    range = r * (cumHigh - cumLow);
+    normaliseOutput();
+}
+
+inline void RangeCoder::encodeShift(uint32_t cumLow, uint32_t cumHigh, uint32_t shift) {
+    const uint32_t r = unitWidthShift(shift);
+    low += cumLow * r;
+    range = r * (cumHigh - cumLow);
+    normaliseOutput();
+}
+
+inline uint32_t RangeCoder::getCount(uint32_t total) {
+    range = unitWidth(total);
+    const uint32_t target = (code - low) / range;
+    if (target >= total) corrupt();
+    return target;
+}
+
+inline uint32_t RangeCoder::getCountShift(uint32_t shift) {
+    range = unitWidthShift(shift);
+    return (code - low) / range;
+}
+
+inline void RangeCoder::decodeUpdate(uint32_t cumLow, uint32_t cumHigh) {
+    low += cumLow * range;
+    range *= cumHigh - cumLow;
+    normaliseInput();
+}
