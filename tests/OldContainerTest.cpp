@@ -300,6 +300,20 @@ TEST_P(DamagedOldContainer, EndsInAnErrorOrTheChecksumWarning) {
     }
 }
 
+// A sample count far beyond the coded data: the bit coder runs out of input.
+TEST_P(DamagedOldContainer, SampleCountBeyondTheDataEndsInAnError) {
+    const int version = GetParam();
+    const std::vector<int16_t> samples = repeatedRecording("real_bass_st.wav", 40000);
+    Bytes container = writeOldContainer(splitWav(makeWav(2, samples)), {version, false, 0, std::nullopt});
+    patchLe32(container, version == 3 ? 16 + 24 : 12 + 24, 0x7FFFFFFE);
+    codertest::ScratchFile scratch;
+    writeFileBytes(scratch.path, container);
+    const std::string error = decodeInProcess(scratch.path, samples).error;
+    EXPECT_TRUE(error == "Error - unexpected end of file." || error == "Input data corrupt" ||
+                error == "Internal error - probably due to corrupt input file.")
+        << error;
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, DamagedOldContainer, ::testing::Values(2, 3),
                          [](const auto& info) { return "g0" + std::to_string(info.param); });
 

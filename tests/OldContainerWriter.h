@@ -122,7 +122,7 @@ inline Bytes writeOldContainer(const WavParts& wav, const Options& options) {
     out.push_back(static_cast<uint8_t>((options.seekable ? 1 : 0) | options.extraFlags));
     putLe(out, options.crc.value_or(sampleCrc(wav.samples)), 4);
     const size_t seekTableAt = out.size();
-    putLe(out, 0, 4 * entries);
+    for (int32_t e = 0; e < entries; ++e) putLe(out, 0, 4);
     const size_t trailerOffsetAt = out.size();
     if (version == 3) putLe(out, 0, 4);
     const size_t firstSegment = out.size();
