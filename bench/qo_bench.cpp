@@ -129,6 +129,8 @@ int main(int argc, char** argv) {
         {"qo", "'" + qo + "' -overwrite {in} {out}", "'" + qo + "' -overwrite {in} {out}", ".qo"},
         {"qo -high", "'" + qo + "' -overwrite -high {in} {out}", "'" + qo + "' -overwrite {in} {out}", ".qo"},
     };
+    // Both peers code in one thread unless told otherwise (flac -j, wavpack --threads),
+    // so the comparison is one thread against one thread.
     if (peers && onPath("flac"))
         tools.push_back({"flac -8", "flac -8 -f -s -o {out} {in}", "flac -d -f -s -o {out} {in}", ".flac"});
     if (peers && onPath("wavpack"))
@@ -182,8 +184,8 @@ int main(int argc, char** argv) {
                     s.audio / s.encodeCpu, s.audio / s.decodeCpu, s.peak / 1024.0, s.allExact ? "yes" : "NO");
     }
     for (size_t t = 2; t < tools.size(); ++t)
-        std::printf("qo encode CPU time / %s encode CPU time: %.2f\n", tools[t].name.c_str(),
-                    totals[0].encodeCpu / totals[t].encodeCpu);
+        std::printf("qo CPU time / %s CPU time: encode %.2f, decode %.2f\n", tools[t].name.c_str(),
+                    totals[0].encodeCpu / totals[t].encodeCpu, totals[0].decodeCpu / totals[t].decodeCpu);
     if (!reference.empty()) std::printf("containers identical to the reference build: %s\n", identical ? "yes" : "NO");
     fs::remove_all(scratch);
     bool ok = identical;
