@@ -134,3 +134,25 @@ TEST(BigFilter04, RoundTripsFullScaleNoiseThroughEveryConfiguration) {
     EXPECT_TRUE(roundTrip(new BigFilter04<2, 96, 7>, new BigFilter04<2, 96, 7>));
     EXPECT_TRUE(roundTrip(new BigFilter04<1, 512, 9>, new BigFilter04<1, 512, 9>));
 }
+
+TEST(BigFilter04, FirstThreeCallsStepByStep) {
+    BigFilter04<1, 16, 4> f;
+    EXPECT_EQ(f.predict(0, 0), 0);
+    // Call 2: e = 1000 with the initial step 512: ((512 * 1000 + 16384) >> 15) + 16384
+    // = 16400, u = trunc(ln 80 * ln(e + 2)) = 6; the compressed history is still 0,
+    // so no weight moves. c(1000) = -48 >> 2 = -12 lands at Hc[0] and, as the
+    // difference 1000 - 0, at Hc[-2].
+    EXPECT_EQ(f.predict(1000, 0), 0);
+    EXPECT_EQ(f.compressedAt(0), -12);
+    EXPECT_EQ(f.compressedAt(-2), -12);
+    // Call 3: e = 1000 again (the step is first refreshed at call 5), so the two
+    // weights under -12 become 72; the new window is 1000, 1000, difference 0, and
+    // (72 * 1000 + 1024) >> 11 = 35.
+    EXPECT_EQ(f.predict(1000, 0), 35);
+    EXPECT_EQ(f.weightAt(15), 72);
+    EXPECT_EQ(f.weightAt(13), 72);
+    EXPECT_EQ(f.weightAt(14), 0);
+    EXPECT_EQ(f.weightAt(12), 0);
+    EXPECT_EQ(f.historyAt(-2), 0);
+    EXPECT_EQ(f.historyAt(-3), 1000);
+}
