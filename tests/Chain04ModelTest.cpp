@@ -173,7 +173,8 @@ public:
         const int32_t e = sub(s, lastPrediction);
         fastError = add(mul(fastError, 63) >> 6, magnitude(e));
         slowError = add(mul(slowError, 1023) >> 10, magnitude(e));
-        if ((calls & 3) == 0) step = bigStepTable04[static_cast<size_t>(std::min((fastError + 32) >> 6, 65535))];
+        // A level that wrapped negative (only after absurd errors) reads the first entry.
+        if ((calls & 3) == 0) step = bigStepTable04[static_cast<size_t>(std::clamp((fastError + 32) >> 6, 0, 65535))];
         if ((calls & 255) == 0) {
             const int32_t l = (slowError + 512) >> 10;
             scale = l >= -7 && l <= 165 ? 14155776 / (5 * l + 36) : 16384;
