@@ -4,10 +4,33 @@
 
 #include "CoderTestSupport.h"
 #include "entropy/RangeCoder.h"
+#include "entropy/TotalDivision.h"
 
 using codertest::errorOf;
 using codertest::ScratchFile;
 using Bytes = std::vector<uint8_t>;
+
+// The reciprocal division must equal the hardware one for every total the coder sees:
+// for each d, the dividends where the quotient steps (k * d - 1, k * d) at the bottom and
+// the top of the 32-bit range, plus random ones; totals outside the table and zero too.
+TEST(TotalDivision, EqualsIntegerDivisionAtEveryQuotientStep) {
+    std::mt19937 rng(2024);
+    const auto random = [&rng] { return static_cast<uint32_t>(rng()); };
+    for (uint32_t d = 1; d <= totaldivision::kLargestTabled; ++d) {
+        const uint32_t topK = 0xFFFFFFFFu / d;
+        std::vector<uint32_t> dividends{0, 1, d - 1, d, 0xFFFFFFFFu, 0xFFFFFFFFu - 1, random(), random()};
+        for (uint32_t k : {2u, 3u, topK - 1, topK}) {
+            const uint64_t step = uint64_t{k} * d;
+            if (step == 0 || step > 0xFFFFFFFFu) continue;
+            dividends.push_back(static_cast<uint32_t>(step - 1));
+            dividends.push_back(static_cast<uint32_t>(step));
+        }
+        for (uint32_t a : dividends) ASSERT_EQ(totaldivision::divide(a, d), a / d) << a << " / " << d;
+    }
+    for (uint32_t d : {65537u, 1000000u, 0xFFFFFFFFu})
+        for (uint32_t a : {0u, 65536u, 0xFFFFFFFFu}) EXPECT_EQ(totaldivision::divide(a, d), a / d);
+    EXPECT_EQ(totaldivision::divide(12345, 0), 0u);
+}
 
 TEST(RangeCoder, EncodesTheKnownByteStreams) {
     ScratchFile f;

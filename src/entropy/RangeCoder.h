@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "entropy/TotalDivision.h"
+
 class BinaryFile;
 
 // A 32-bit range coder without carry propagation: every symbol narrows the interval
@@ -62,7 +64,7 @@ private:
 // A total above the range leaves no width per unit; only a damaged stream gets there,
 // and the target would then divide by zero.
 inline uint32_t RangeCoder::unitWidth(uint32_t total) const {
-    const uint32_t r = total == 0 ? 0 : range / total;
+    const uint32_t r = totaldivision::divide(range, total);
     if (r == 0) corrupt();
     return r;
 }
