@@ -17,6 +17,7 @@ static const char* pathName(KernelPath path) {
         case KernelPath::Plain: return "Plain";
         case KernelPath::Sse2: return "Sse2";
         case KernelPath::Avx2: return "Avx2";
+        case KernelPath::Avx512: return "Avx512";
     }
     return "?";
 }
@@ -187,7 +188,7 @@ TEST_P(KernelPathTest, LongFilterOnRealAudioGivesThePlainResiduals) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, KernelPathTest,
-                         testing::Values(KernelPath::Plain, KernelPath::Sse2, KernelPath::Avx2),
+                         testing::Values(KernelPath::Plain, KernelPath::Sse2, KernelPath::Avx2, KernelPath::Avx512),
                          [](const testing::TestParamInfo<KernelPath>& info) { return pathName(info.param); });
 
 TEST(KernelDispatch, StartsOnTheDefaultPathAndSwitchesOnlyToSupportedOnes) {
@@ -198,7 +199,7 @@ TEST(KernelDispatch, StartsOnTheDefaultPathAndSwitchesOnlyToSupportedOnes) {
     // Every x86-64 processor has SSE2, so the build must have its kernels.
     EXPECT_TRUE(kernelPathSupported(KernelPath::Sse2));
 #endif
-    for (KernelPath path : {KernelPath::Plain, KernelPath::Sse2, KernelPath::Avx2}) {
+    for (KernelPath path : {KernelPath::Plain, KernelPath::Sse2, KernelPath::Avx2, KernelPath::Avx512}) {
         const KernelPath before = activeKernelPath();
         const bool switched = selectKernelPath(path);
         EXPECT_EQ(switched, kernelPathSupported(path)) << pathName(path);

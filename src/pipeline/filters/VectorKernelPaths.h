@@ -32,6 +32,12 @@ void update(int16_t* w, const int16_t* x, int n, int mu);
 int32_t dot(const int16_t* a, const int16_t* b, int n);
 int32_t updateDot(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu);
 }  // namespace avx2
+
+namespace avx512 {
+void update(int16_t* w, const int16_t* x, int n, int mu);
+int32_t dot(const int16_t* a, const int16_t* b, int n);
+int32_t updateDot(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu);
+}  // namespace avx512
 #endif
 
 }  // namespace kernels

@@ -21,8 +21,8 @@ bool mmxAvailable();
 
 // The instruction sets the vectorised path can run on. One is picked at start-up:
 // the build's QO_KERNELS choice when the processor supports it, otherwise the
-// widest one it supports.
-enum class KernelPath { Plain, Sse2, Avx2 };
+// fastest one it supports (AVX2 before AVX-512, see defaultKernelPath).
+enum class KernelPath { Plain, Sse2, Avx2, Avx512 };
 
 bool kernelPathSupported(KernelPath path);
 KernelPath defaultKernelPath();
