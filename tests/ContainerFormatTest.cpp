@@ -114,6 +114,21 @@ TEST(ContainerFormat, CrcOfSamplesTakesLowByteFirst) {
     crc.updateSamples(samples.data(), samples.size());
     const uint8_t bytes[] = {0x02, 0x01, 0xFF, 0xFF, 0x00, 0x80, 0x80, 0x7F, 0x00, 0x00};
     EXPECT_EQ(crc.value(), testsupport::bitwiseCrcRegister(bytes, sizeof bytes));
+
+    // Every count of whole sample pairs and an odd last one, from every register state
+    // the earlier samples leave.
+    std::vector<int16_t> many;
+    std::vector<uint8_t> manyBytes;
+    uint32_t x = 987;
+    for (int count = 0; count < 12; ++count) {
+        Crc32 run;
+        run.updateSamples(many.data(), many.size());
+        EXPECT_EQ(run.value(), testsupport::bitwiseCrcRegister(manyBytes.data(), manyBytes.size())) << count;
+        const int16_t v = static_cast<int16_t>((x = x * 1103515245u + 12345u) >> 16);
+        many.push_back(v);
+        manyBytes.push_back(static_cast<uint8_t>(v & 0xFF));
+        manyBytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
+    }
 }
 
 }  // namespace

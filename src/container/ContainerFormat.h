@@ -47,5 +47,8 @@ public:
     uint32_t value() const { return reg; }
 
 private:
+    void updateByte(uint8_t byte);
+    void updateWord(uint32_t word);
+
     uint32_t reg = 0xFFFFFFFFu;
 };
