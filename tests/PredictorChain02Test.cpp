@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,9 @@
 #include "pipeline/StereoPredictor.h"
 #include "pipeline/TransformerCombiner.h"
 #include "pipeline/XYConvertor.h"
+#include "pipeline/filters/BigFilter02.h"
+#include "pipeline/filters/DeltaFilter.h"
+#include "pipeline/filters/QuickFilter02.h"
 
 namespace {
 
@@ -80,6 +85,31 @@ int64_t magnitude(const SampleBlock& v) {
     return sum;
 }
 
+// The generation-02 chain written out stage by stage: the StereoPredictor's
+// gainShift and its inner predictor for a file of `channels` channels. Stages 3
+// and 5 read one channel whatever the file holds; stages 6 and 7 shift one less
+// for a one-channel file only.
+struct Stage02 {
+    int gainShift;
+    std::function<PredictorI*(int channels)> inner;
+};
+const Stage02 kStages02[] = {
+    {0, [](int) -> PredictorI* { return new DeltaFilter<31, 5>(); }},
+    {0, [](int ch) -> PredictorI* { return new QuickFilter02(ch, 14, 7, 7); }},
+    {13, [](int) -> PredictorI* { return new BigFilter02(1, 128, 13, 1, 1); }},
+    {12, [](int ch) -> PredictorI* { return new QuickFilter02(ch, 11, 4, 5); }},
+    {12, [](int) -> PredictorI* { return new BigFilter02(1, 320, 14, 3, 1); }},
+    {11, [](int ch) -> PredictorI* { return new BigFilter02(ch, 256, ch == 1 ? 11 : 12, 1, 1); }},
+    {10, [](int ch) -> PredictorI* { return new BigFilter02(ch, 64, ch == 1 ? 9 : 10, 1, 0); }},
+};
+
+// Index of the first value where the two blocks differ, or -1.
+long firstDifference(const SampleBlock& a, const SampleBlock& b) {
+    if (a.size() != b.size()) return 0;
+    const auto at = std::mismatch(a.begin(), a.end(), b.begin());
+    return at.first == a.end() ? -1 : static_cast<long>(at.first - a.begin());
+}
+
 }  // namespace
 
 TEST(PredictorChain02, EveryVersionButThreeAndFourBuildsTheEightStages) {
@@ -93,6 +123,33 @@ TEST(PredictorChain02, EveryVersionButThreeAndFourBuildsTheEightStages) {
                 for (size_t i = 1; i < stages.size(); ++i)
                     EXPECT_NE(dynamic_cast<StereoPredictor*>(stages[i]), nullptr) << version << " stage " << i;
             }
+        }
+    }
+}
+
+// Each stage of the built chain gives, on the same input, exactly the residuals
+// of the stage written out above; real stereo audio reaches every side path and,
+// past 8192 pairs, the full gain shifts.
+TEST(PredictorChain02, EveryStageIsTheTabledStereoPredictor) {
+    initPow2Table();
+    const testsupport::Pcm stereo = testsupport::loadPcm16(testsupport::dataPath("real_bass_st.wav"));
+    const testsupport::Pcm mono = testsupport::loadPcm16(testsupport::dataPath("real_tabla_mono.wav"));
+    const struct { int channels; const SampleBlock& samples; } cases[] = {
+        {2, stereo.samples}, {1, mono.samples}, {3, stereo.samples}};
+    for (const auto& c : cases) {
+        const StageList chain = buildPredictorChain(false, c.channels, true, 2);
+        ASSERT_EQ(chain.size(), 1 + std::size(kStages02));
+        SampleBlock input = c.samples, built = c.samples;
+        XYConvertor02(c.channels).transformFast(input);
+        chain[0]->transformFast(built);
+        ASSERT_EQ(firstDifference(built, input), -1) << c.channels << " channels, convertor";
+        for (size_t i = 0; i < std::size(kStages02); ++i) {
+            const Stage02& row = kStages02[i];
+            StereoPredictor tabled(c.channels, row.inner(c.channels), row.inner(c.channels), row.gainShift);
+            built = input;
+            chain[i + 1]->transformFast(built);
+            tabled.transformFast(input);
+            ASSERT_EQ(firstDifference(built, input), -1) << c.channels << " channels, stage " << i + 1;
         }
     }
 }
