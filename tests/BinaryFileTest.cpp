@@ -125,7 +125,7 @@ TEST_F(BinaryFileTest, FifthReadMeetingTheEndThrowsAndShortReadsAreZeroFilled) {
     BinaryFile f(writeBytes("short.bin", {0xAA, 0xBB, 0xCC}), true);
     uint8_t buf[5];
     std::memset(buf, 0x55, sizeof buf);
-    f.read(buf, 5);
+    EXPECT_EQ(f.read(buf, 5), 3);  // the count of bytes the file delivered
     EXPECT_EQ(std::vector<uint8_t>(buf, buf + 5), (std::vector<uint8_t>{0xAA, 0xBB, 0xCC, 0, 0}));
     EXPECT_EQ(f.readInt32(), 0);
     f.read(buf, 1);
@@ -205,11 +205,14 @@ TEST_F(BinaryFileTest, StdinStepBackReplaysTheLatestRead) {
     EXPECT_EQ(f.pendingBytes, 50);
     EXPECT_EQ(f.byteCount, 4088);
 
-    f.read(buf.data(), 60);
+    EXPECT_EQ(f.read(buf.data(), 60), 60);  // replayed and fresh bytes both count as delivered
     EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 60),
               std::vector<uint8_t>(bytes.begin() + 4038, bytes.begin() + 4098));
     EXPECT_EQ(f.pendingBytes, 0);
     EXPECT_EQ(f.byteCount, 4098);
+
+    f.pendingBytes = 10;
+    EXPECT_EQ(f.read(buf.data(), 4088), 10 + 5000 - 4098);  // short: the stream ends
 }
 
 TEST_F(BinaryFileTest, StdinHistoryKeepsSixteenBytesBeforeTheLatestRead) {

@@ -89,6 +89,22 @@ TEST(BitstreamFast, ChunkIsReadWhenItsFirstBitIsNeeded) {
     }
 }
 
+// A chunk read that meets the end of the stream fills only the bytes that were
+// there; the rest of the buffer keeps what the chunk before left in it. Here the
+// second chunk brings one 00 byte after a chunk of FF bytes, and the third
+// brings nothing: after its first eight bits every chunk reads as FF again.
+TEST(BitstreamFast, ShortChunkKeepsTheEarlierBytesOfTheBuffer) {
+    std::vector<uint8_t> bytes(BitstreamFast::CHUNK_BYTES, 0xFF);
+    bytes.push_back(0x00);
+    StreamReader reader(bytes);
+    reader.bits().primeDecoder();
+    const int64_t total = 3LL * BitstreamFast::CHUNK_BITS - 31;
+    for (int64_t i = 0; i < total; ++i) {
+        const bool newByteOfLaterChunk = i >= BitstreamFast::CHUNK_BITS && i % BitstreamFast::CHUNK_BITS < 8;
+        ASSERT_EQ(decodeRawBit(reader.bits()), newByteOfLaterChunk ? 0u : 1u) << "bit " << i;
+    }
+}
+
 TEST(BitstreamFast, WriterAndReaderAgreeWhateverFollows) {
     const struct { uint32_t seed; size_t count; } cases[] = {{1, 1}, {2, 40}, {3, 20000}, {4, 60000}};
     for (const auto& c : cases) {

@@ -93,18 +93,16 @@ int32_t BinaryFile::readFresh(uint8_t* data, int32_t n) {
     return static_cast<int32_t>(got);
 }
 
-void BinaryFile::read(void* out, int32_t n) {
+int32_t BinaryFile::read(void* out, int32_t n) {
     n = std::max(n, 0);
     uint8_t* data = static_cast<uint8_t*>(out);
-    if (isStdio) {
-        readStdin(data, n);
-        return;
-    }
-    readFresh(data, n);
+    if (isStdio) return readStdin(data, n);
+    const int32_t got = readFresh(data, n);
     applyEndOfFileRule();
+    return got;
 }
 
-void BinaryFile::readStdin(uint8_t* data, int32_t n) {
+int32_t BinaryFile::readStdin(uint8_t* data, int32_t n) {
     const int32_t pending = pendingBytes;
     const size_t size = history.size();
     if (pending < 0 || static_cast<size_t>(pending) > size)
@@ -113,17 +111,18 @@ void BinaryFile::readStdin(uint8_t* data, int32_t n) {
     if (pending > n) {
         std::memcpy(data, replay, static_cast<size_t>(n));
         pendingBytes = pending - n;
-        return;
+        return n;
     }
     if (pending > 0) std::memcpy(data, replay, static_cast<size_t>(pending));
     const int32_t fresh = n - pending;
-    readFresh(data + pending, fresh);
+    const int32_t got = readFresh(data + pending, fresh);
     applyEndOfFileRule();
     const size_t keep = std::min(size, kHistoryKeep);
     history.erase(history.begin(), history.end() - static_cast<std::ptrdiff_t>(keep));
     history.insert(history.end(), data, data + n);
     byteCount += fresh;
     pendingBytes = 0;
+    return pending + got;
 }
 
 int32_t BinaryFile::readInt32() {

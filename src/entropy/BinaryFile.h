@@ -27,9 +27,10 @@ public:
     void writeByte(int32_t v);
     void writeInt32(int32_t v);
 
-    // Reads n bytes; bytes the stream did not deliver are zero. The fifth read that meets
-    // the end of the stream (or a read error) throws "Error - unexpected end of file.".
-    void read(void* data, int32_t n);
+    // Reads n bytes and returns how many were delivered; the bytes after those are zero.
+    // The fifth read that meets the end of the stream (or a read error) throws
+    // "Error - unexpected end of file.".
+    int32_t read(void* data, int32_t n);
     int32_t readInt32();
     int32_t readInt8();  // sign-extended
 
@@ -58,7 +59,7 @@ public:
 private:
     bool streamEnded() const;
     void applyEndOfFileRule();
-    void readStdin(uint8_t* data, int32_t n);
+    int32_t readStdin(uint8_t* data, int32_t n);
     int32_t readFresh(uint8_t* data, int32_t n);
 
     std::vector<uint8_t> history;

@@ -1,11 +1,13 @@
 #include "entropy/BitstreamFast.h"
 
+#include <algorithm>
+
 #include "entropy/BinaryFile.h"
 #include "foundation/Error.h"
 #include "foundation/Registry.h"
 
 BitstreamFast::BitstreamFast(BinaryFile* owner, bool read)
-    : owner(owner), buffer(BUFFER_SIZE, 0), bitCount(read ? CHUNK_BITS : 0) {}
+    : owner(owner), buffer(BUFFER_SIZE, 0), chunk(read ? CHUNK_BYTES : 0), bitCount(read ? CHUNK_BITS : 0) {}
 
 // Bits are taken most significant first; a new chunk is read when the bit after the
 // last bit of the current chunk is needed.
@@ -27,7 +29,8 @@ void BitstreamFast::readBuffer() {
     debugAssert(bitCount % 8 == 0, "BitstreamFast::readBuffer()");
     // A short read leaves the buffer's later bytes as they were; they only serve as
     // lookahead beyond the segment's final bits.
-    owner->read(buffer.data(), CHUNK_BYTES);
+    const int32_t delivered = owner->read(chunk.data(), CHUNK_BYTES);
+    std::copy_n(chunk.begin(), delivered, buffer.begin());
     bitCount = 0;
     cursor = 0;
     currentByte = buffer[0];

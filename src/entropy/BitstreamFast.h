@@ -50,6 +50,7 @@ private:
 
     BinaryFile* owner;
     std::vector<uint8_t> buffer;
+    std::vector<uint8_t> chunk;  // where a chunk is read before its delivered bytes enter buffer
     int32_t cursor = 0;  // index into buffer
     uint8_t currentByte = 0;
     int32_t bitCount = 0;
