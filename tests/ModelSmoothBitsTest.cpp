@@ -146,6 +146,26 @@ TEST(ModelSmooth03, ModeCostsAndHistogramOfExampleBlock) {
     EXPECT_EQ(model.chooseAdaptationMode({9, 6, 13, 0}), 1);
 }
 
+// 600 zero residuals take a generation-02 state from 16384 down to 15, where
+// state >> 6 is 0: the scale is held at 1, so the folded value 9 that follows
+// lands in bin 9 with no remainder, and the state then rises by (9 + 1) >> 1
+// to 20.
+TEST(ModelSmooth02, ScaleFloorOfOneAfterARunOfZeros) {
+    Block block(600, 0);
+    block.push_back(5);
+    ModelSmooth02 model(1, nullptr);
+    std::vector<int32_t> hist(192, 0);
+    hist[0] = 600;
+    hist[9] = 1;
+    EXPECT_EQ(model.buildHistogram(folded(block), 0), hist);
+
+    const Coded coded = encodeSegment(2, 1, {block});
+    EXPECT_EQ(coded.state0, 20);
+    Coded decoded{};
+    EXPECT_EQ(decodeSegment(2, 1, coded.bytes, {601}, &decoded)[0], block);
+    EXPECT_EQ(decoded.state0, 20);
+}
+
 TEST(SmoothBitModel, KnownBlocksGiveKnownBytesAndDecodeBack) {
     const struct {
         int generation;
