@@ -1,11 +1,10 @@
 // A second, deliberately plain model of the generation-04 predictor chain,
-// written from the stored-format rules rather than from the production classes:
-// unbounded histories in plain vectors, every wrap done in unsigned arithmetic,
-// the decimated histories of the 288-tap filter formed from their closed form
+// written from the stored-format rules rather than from the production classes
+// (building blocks in ChainModel.h): unbounded histories in plain vectors, the
+// decimated histories of the 288-tap filter formed from their closed form
 // (newest sum, the one before halved, older ones quartered) instead of by
-// in-place halving. Encoder and decoder share the production code, so a slip in
-// it would still round-trip; comparing the forward residuals stage by stage
-// against this model catches such a slip and names the stage.
+// in-place halving. Comparing the forward residuals stage by stage against this
+// model catches a slip that encoder and decoder share, and names the stage.
 //
 // The lookup tables are shared with the production code; their contents are
 // pinned entry by entry and as whole-table sums in LookupTablesTest.
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "ChainModel.h"
 #include "TestSupport.h"
 #include "pipeline/PredictorChain.h"
 #include "pipeline/filters/LookupTables.h"
@@ -25,13 +25,7 @@
 namespace {
 namespace model {
 
-int32_t add(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
-int32_t sub(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
-int32_t mul(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
-int32_t magnitude(int32_t v) { return v < 0 ? sub(0, v) : v; }
-int16_t low16(int32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v))); }
-int16_t sat16(int32_t v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
-int16_t half(int16_t v) { return static_cast<int16_t>(v >> 1); }
+using namespace chainmodel;
 
 // h[0] newest, h[-j] older; everything before the first push reads 0.
 class History {
@@ -46,38 +40,9 @@ private:
     std::vector<int16_t> v;
 };
 
-// Sum of the last `length` values pushed.
-class LastSum {
-public:
-    explicit LastSum(size_t length) : length(length) {}
-    void push(int32_t x) {
-        values.push_back(x);
-        sum = add(sum, x);
-        if (values.size() > length) sum = sub(sum, values[values.size() - 1 - length]);
-    }
-    int32_t sum = 0;
-
-private:
-    size_t length;
-    std::vector<int32_t> values;
-};
-
-void update(std::vector<int16_t>& w, const int16_t* x, int32_t mu) {
-    for (size_t i = 0; i < w.size(); ++i) w[i] = low16(sub(w[i], mul(x[i], mu)));
-}
-int32_t dot(const int16_t* h, const std::vector<int16_t>& w) {
-    int32_t s = 0;
-    for (size_t i = 0; i < w.size(); ++i) s = add(s, int32_t{h[i]} * w[i]);
-    return s;
-}
 void clampWeights(std::vector<int16_t>& w, int limit) {
     for (int16_t& x : w) x = static_cast<int16_t>(std::clamp<int>(x, -limit, limit));
 }
-
-struct Predictor {
-    virtual ~Predictor() = default;
-    virtual int32_t predict(int16_t previous, int16_t side) = 0;
-};
 
 class Delta : public Predictor {
 public:
@@ -229,31 +194,6 @@ private:
     int16_t lastOwn = 0, lastSide = 0;
 };
 
-// A decimated history in closed form: entry j of the window read after t inputs
-// is the saturated sum S_j of inputs t-4j-3 .. t-4j, as S_0, S_1 >> 1, then
-// (S_j >> 1) >> 1.
-class Decimated {
-public:
-    void push(int16_t x) { inputs.push_back(x); }
-    const int16_t* window(int taps) {
-        entries.assign(static_cast<size_t>(taps), 0);
-        const ptrdiff_t t = static_cast<ptrdiff_t>(inputs.size());
-        for (int j = 0; j < taps; ++j) {
-            int32_t sum = 0;
-            for (ptrdiff_t k = t - 4 * j - 4; k < t - 4 * j; ++k)
-                if (k >= 0) sum += inputs[static_cast<size_t>(k)];
-            int16_t entry = sat16(sum);
-            if (j >= 1) entry = half(entry);
-            if (j >= 2) entry = half(entry);
-            entries[static_cast<size_t>(taps - 1 - j)] = entry;
-        }
-        return entries.data();
-    }
-
-private:
-    std::vector<int16_t> inputs, entries;
-};
-
 class Big0304 : public Predictor {
 public:
     Big0304() : w(288, 0) {
@@ -277,7 +217,7 @@ public:
     }
 
 private:
-    Decimated samples, compressed;
+    Decimated samples{sat16}, compressed{sat16};
     std::vector<int16_t> w;
     int32_t lastPrediction = 0, calls = 0, fastError = 0;
 };
