@@ -401,15 +401,6 @@ void expectChainMatchesModel(const std::vector<int16_t>& samples, int channels, 
     }
 }
 
-std::vector<int16_t> noise(size_t count, uint32_t seed, int shift) {
-    std::vector<int16_t> v;
-    for (size_t i = 0; i < count; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        v.push_back(static_cast<int16_t>(static_cast<int32_t>(seed) >> shift));
-    }
-    return v;
-}
-
 }  // namespace
 
 TEST(Chain03Model, RealRecordingsGiveTheModelsResidualsAtEveryStage) {
@@ -429,21 +420,15 @@ TEST(Chain03Model, ExtremeSignalsGiveTheModelsResidualsAtEveryStage) {
     // gives the largest differences; quiet noise after silence lets the scales
     // settle on small errors; equal pairs keep the convertor on, and equal
     // pairs between unequal ones switch it back on for every unequal pair.
-    std::vector<int16_t> square;
-    for (int i = 0; i < 20000; ++i) square.push_back((i / 5) % 2 ? int16_t{32767} : int16_t{-32768});
-    std::vector<int16_t> quiet(12000, 0);
-    const std::vector<int16_t> soft = noise(30000, 7, 29);
-    quiet.insert(quiet.end(), soft.begin(), soft.end());
-    std::vector<int16_t> equalPairs;
-    for (const int16_t x : noise(10000, 3, 20)) equalPairs.insert(equalPairs.end(), {x, x});
+    const chainmodel::ExtremeSignals x = chainmodel::extremeSignals();
     std::vector<int16_t> switching;
-    const std::vector<int16_t> pairs = noise(20000, 5, 18);
+    const std::vector<int16_t> pairs = chainmodel::noise(20000, 5, 18);
     for (size_t i = 0; i + 1 < pairs.size(); i += 2) switching.insert(switching.end(), {pairs[i], pairs[i], pairs[i], pairs[i + 1]});
     for (const int channels : {1, 2}) {
-        expectChainMatchesModel(noise(40000, 11, 16), channels, "full-scale noise");
-        expectChainMatchesModel(square, channels, "full-scale square");
-        expectChainMatchesModel(quiet, channels, "quiet noise after silence");
+        expectChainMatchesModel(chainmodel::noise(40000, 11, 16), channels, "full-scale noise");
+        expectChainMatchesModel(x.square, channels, "full-scale square");
+        expectChainMatchesModel(x.quiet, channels, "quiet noise after silence");
     }
-    expectChainMatchesModel(equalPairs, 2, "equal pairs");
+    expectChainMatchesModel(x.equalPairs, 2, "equal pairs");
     expectChainMatchesModel(switching, 2, "equal and unequal pairs in turn");
 }

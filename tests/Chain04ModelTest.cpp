@@ -381,15 +381,6 @@ void expectChainMatchesModel(const std::vector<int16_t>& samples, int channels, 
     }
 }
 
-std::vector<int16_t> noise(size_t count, uint32_t seed, int shift) {
-    std::vector<int16_t> v;
-    for (size_t i = 0; i < count; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        v.push_back(static_cast<int16_t>(static_cast<int32_t>(seed) >> shift));
-    }
-    return v;
-}
-
 }  // namespace
 
 TEST(Chain04Model, RealRecordingsGiveTheModelsResidualsAtEveryStage) {
@@ -406,17 +397,11 @@ TEST(Chain04Model, ExtremeSignalsGiveTheModelsResidualsAtEveryStage) {
     // Full-scale noise wraps the gain, compression and error products; a
     // full-scale square saturates the differences; quiet noise after silence
     // raises the compression gain to its top; equal pairs keep the convertor on.
-    std::vector<int16_t> square;
-    for (int i = 0; i < 20000; ++i) square.push_back((i / 5) % 2 ? int16_t{32767} : int16_t{-32768});
-    std::vector<int16_t> quiet(12000, 0);
-    const std::vector<int16_t> soft = noise(30000, 7, 29);
-    quiet.insert(quiet.end(), soft.begin(), soft.end());
-    std::vector<int16_t> equalPairs;
-    for (const int16_t x : noise(10000, 3, 20)) equalPairs.insert(equalPairs.end(), {x, x});
+    const chainmodel::ExtremeSignals x = chainmodel::extremeSignals();
     for (const int channels : {1, 2}) {
-        expectChainMatchesModel(noise(40000, 11, 16), channels, "full-scale noise");
-        expectChainMatchesModel(square, channels, "full-scale square");
-        expectChainMatchesModel(quiet, channels, "quiet noise after silence");
+        expectChainMatchesModel(chainmodel::noise(40000, 11, 16), channels, "full-scale noise");
+        expectChainMatchesModel(x.square, channels, "full-scale square");
+        expectChainMatchesModel(x.quiet, channels, "quiet noise after silence");
     }
-    expectChainMatchesModel(equalPairs, 2, "equal pairs");
+    expectChainMatchesModel(x.equalPairs, 2, "equal pairs");
 }

@@ -78,4 +78,32 @@ private:
     std::vector<int16_t> inputs, entries;
 };
 
+// Seeded full-scale-capable noise: each value is the top bits of a linear
+// congruential sequence, shifted down by `shift`.
+inline std::vector<int16_t> noise(size_t count, uint32_t seed, int shift) {
+    std::vector<int16_t> v;
+    for (size_t i = 0; i < count; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        v.push_back(static_cast<int16_t>(static_cast<int32_t>(seed) >> shift));
+    }
+    return v;
+}
+
+// Signals that drive the chains to their edges: a full-scale square (largest
+// differences), quiet noise after silence (the scales settle on small errors)
+// and equal pairs (the stereo convertor stays on).
+struct ExtremeSignals {
+    std::vector<int16_t> square, quiet, equalPairs;
+};
+
+inline ExtremeSignals extremeSignals() {
+    ExtremeSignals x;
+    for (int i = 0; i < 20000; ++i) x.square.push_back((i / 5) % 2 ? int16_t{32767} : int16_t{-32768});
+    x.quiet.assign(12000, 0);
+    const std::vector<int16_t> soft = noise(30000, 7, 29);
+    x.quiet.insert(x.quiet.end(), soft.begin(), soft.end());
+    for (const int16_t v : noise(10000, 3, 20)) x.equalPairs.insert(x.equalPairs.end(), {v, v});
+    return x;
+}
+
 }  // namespace chainmodel
