@@ -4,6 +4,8 @@
 #include <bit>
 
 #include "entropy/RangeCoder.h"
+#include "entropy/ShrinkingHistogram.h"
+#include "entropy/TotalDivision.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
 #include "foundation/Registry.h"
@@ -64,12 +66,18 @@ namespace {
     throw Error("Internal error - probably due to corrupt input file.");
 }
 
+using Histogram = std::array<int32_t, ModelSmooth04::kBins>;
+
+// Quotient and scale of one value in one mode, from the histogram pass for the value pass.
+struct ValueCode {
+    int32_t quotient;
+    int32_t scale;
+};
+
 // Encoder work storage, shared by every model of the process: one block is coded at a time.
 std::vector<uint16_t> foldedValues;
-std::array<int32_t, ModelSmooth04::kBins> blockHistogram04{};
-std::vector<int32_t> quotientTable04(kMaxBlockValues);
-std::vector<int32_t> scaleTable04(kMaxBlockValues);
-size_t tableReadPosition = 0;
+Histogram blockHistogram04{};
+std::vector<ValueCode> valueCodes04;  // of the pass coded last; value i of lane l at i * lanes + l
 
 int32_t scaleOf(int32_t state) {
     return std::max(1, state >> 6);
@@ -89,8 +97,110 @@ int32_t updatedState(int32_t s, uint32_t u, int32_t mode) {
     }
 }
 
-void takeFromBin(std::array<int32_t, ModelSmooth04::kBins>& hist, int32_t bin) {
-    if (--hist[static_cast<size_t>(bin)] < 0) inconsistentModel();
+static_assert(ShrinkingHistogram::kBins == ModelSmooth04::kBins);
+
+void takeFromBin(ShrinkingHistogram& hist, int32_t bin) {
+    if (!hist.take(bin)) inconsistentModel();
+}
+
+// ---- encoding operations on a coder ----
+
+void encodeBits(RangeCoder& coder, uint32_t v, uint32_t n) {
+    coder.encodeShift(v, v + 1, n);
+}
+
+void encodeUniform(RangeCoder& coder, uint32_t v, uint32_t total) {
+    coder.encode(v, v + 1, total);
+}
+
+void encodeSmallCount(RangeCoder& coder, uint32_t s, const std::vector<int32_t>& table) {
+    coder.encode(static_cast<uint32_t>(table.at(s)), static_cast<uint32_t>(table.at(s + 1)),
+                 static_cast<uint32_t>(table.back()));
+}
+
+void encodeHistogramSymbol(RangeCoder& coder, int32_t s, const ShrinkingHistogram& hist, int32_t total) {
+    const int32_t cum = hist.below(s);
+    const int32_t count = hist.count(s);
+    coder.encode(static_cast<uint32_t>(cum), static_cast<uint32_t>(cum + count), static_cast<uint32_t>(total));
+}
+
+void encodeValue(RangeCoder& coder, ShrinkingHistogram& hist, int32_t total, uint16_t u, ValueCode code) {
+    const int32_t q = code.quotient;
+    int32_t scale = code.scale;
+    const int32_t s = std::min(q, ModelSmooth04::kEscape);
+    encodeHistogramSymbol(coder, s, hist, total);
+    uint32_t r;
+    if (q >= ModelSmooth04::kEscape) {
+        const int32_t length = static_cast<int32_t>(std::bit_width(static_cast<uint32_t>(u)));
+        encodeBits(coder, static_cast<uint32_t>(length), 5);
+        scale = pow2(length);
+        r = u;
+        static double& overflow = debugValues["Entropy Encoder overflow"];
+        overflow += 1.0;
+    } else {
+        r = static_cast<uint32_t>(u - q * scale);
+    }
+    takeFromBin(hist, s);
+    if (scale >= 2) encodeUniform(coder, r, static_cast<uint32_t>(scale));
+}
+
+// Codings of the same values in several modes, each on its own coder from its own scale
+// states. The lanes advance together value by value: their coders' dependency chains
+// are independent, so the processor overlaps them.
+template <size_t Lanes>
+struct ModePasses {
+    std::array<int32_t, Lanes> mode{};
+    std::array<RangeCoder*, Lanes> coder{};
+    std::array<int32_t, Lanes> state0{};
+    std::array<int32_t, Lanes> state1{};
+    std::array<Histogram, Lanes> histogram{};
+};
+
+// Quotients, scales and histograms of the values, advancing the scale states exactly as
+// the decoder will while it decodes them.
+template <size_t Lanes>
+void buildHistograms(ModePasses<Lanes>& p, const uint16_t* u, int32_t n, bool stereo) {
+    for (Histogram& h : p.histogram) h.fill(0);
+    valueCodes04.resize(static_cast<size_t>(n) * Lanes);
+    ValueCode* code = valueCodes04.data();
+    for (int32_t i = 0; i < n; ++i) {
+        const bool second = stereo && (i & 1);
+        for (size_t l = 0; l < Lanes; ++l, ++code) {
+            int32_t& state = second ? p.state1[l] : p.state0[l];
+            const int32_t scale = scaleOf(state);
+            const int32_t q = static_cast<int32_t>(totaldivision::divide(u[i], static_cast<uint32_t>(scale)));
+            ++p.histogram[l][static_cast<size_t>(std::min(q, ModelSmooth04::kEscape))];
+            *code = {q, scale};
+            state = updatedState(state, u[i], p.mode[l]);
+        }
+    }
+}
+
+// Mode, histogram and values of a block (or of its middle half for a trial), per lane.
+template <size_t Lanes>
+void encodeInModes(ModePasses<Lanes>& p, const uint16_t* u, int32_t n, bool stereo,
+                   const std::vector<std::vector<int32_t>>& smallCountTables) {
+    buildHistograms(p, u, n, stereo);
+    for (size_t l = 0; l < Lanes; ++l) {
+        RangeCoder& coder = *p.coder[l];
+        const Histogram& hist = p.histogram[l];
+        encodeBits(coder, static_cast<uint32_t>(p.mode[l] - 1), 2);
+        int32_t sent = 0;
+        for (int32_t b = 0; b < ModelSmooth04::kBins && sent < n; ++b) {
+            const int32_t remaining = n - sent;
+            const uint32_t binCount = static_cast<uint32_t>(hist[static_cast<size_t>(b)]);
+            if (remaining < kSmallCountLimit)
+                encodeSmallCount(coder, binCount, smallCountTables[static_cast<size_t>(remaining - 1)]);
+            else
+                encodeUniform(coder, binCount, static_cast<uint32_t>(remaining + 1));
+            sent += hist[static_cast<size_t>(b)];
+        }
+    }
+    std::array<ShrinkingHistogram, Lanes> left;
+    for (size_t l = 0; l < Lanes; ++l) left[l] = ShrinkingHistogram(p.histogram[l]);
+    const ValueCode* code = valueCodes04.data();
+    for (int32_t i = 0; i < n; ++i)
+        for (size_t l = 0; l < Lanes; ++l, ++code) encodeValue(*p.coder[l], left[l], n - i, u[i], *code);
 }
 
 }  // namespace
@@ -130,30 +240,10 @@ const std::array<int32_t, ModelSmooth04::kBins>& ModelSmooth04::lastBlockHistogr
 }
 
 int32_t ModelSmooth04::lastBlockScale(size_t i) {
-    return scaleTable04.at(i);
+    return valueCodes04.at(i).scale;
 }
 
-// ---- coding operations on the coder ----
-
-void ModelSmooth04::encodeBits(uint32_t v, uint32_t n) {
-    coder->encodeShift(v, v + 1, n);
-}
-
-void ModelSmooth04::encodeUniform(uint32_t v, uint32_t total) {
-    coder->encode(v, v + 1, total);
-}
-
-void ModelSmooth04::encodeSmallCount(uint32_t s, const std::vector<int32_t>& table) {
-    coder->encode(static_cast<uint32_t>(table.at(s)), static_cast<uint32_t>(table.at(s + 1)),
-                  static_cast<uint32_t>(table.back()));
-}
-
-void ModelSmooth04::encodeHistogramSymbol(int32_t s, const Histogram& hist, int32_t total) {
-    int32_t cum = 0;
-    for (int32_t b = 0; b < s; ++b) cum += hist[static_cast<size_t>(b)];
-    coder->encode(static_cast<uint32_t>(cum), static_cast<uint32_t>(cum + hist[static_cast<size_t>(s)]),
-                  static_cast<uint32_t>(total));
-}
+// ---- decoding operations on the coder ----
 
 uint32_t ModelSmooth04::decodeBits(uint32_t n) {
     const uint32_t t = coder->getCountShift(n);
@@ -176,19 +266,14 @@ uint32_t ModelSmooth04::decodeSmallCount(const std::vector<int32_t>& table) {
 }
 
 // A damaged stream can present a target that no bin covers (the counts then sum to less
-// than the total); the search ends at the last bin instead of running past it.
-int32_t ModelSmooth04::decodeHistogramSymbol(const Histogram& hist, int32_t total) {
+// than the total).
+int32_t ModelSmooth04::decodeHistogramSymbol(const ShrinkingHistogram& hist, int32_t total) {
     const uint32_t t = coder->getCount(static_cast<uint32_t>(total));
-    uint32_t cum = 0;
-    for (int32_t s = 0; s < kBins; ++s) {
-        const uint32_t next = cum + static_cast<uint32_t>(hist[static_cast<size_t>(s)]);
-        if (t < next) {
-            coder->decodeUpdate(cum, next);
-            return s;
-        }
-        cum = next;
-    }
-    inconsistentModel();
+    const int32_t s = hist.binHolding(static_cast<int32_t>(t));
+    if (s < 0) inconsistentModel();
+    const uint32_t cum = static_cast<uint32_t>(hist.below(s));
+    coder->decodeUpdate(cum, cum + static_cast<uint32_t>(hist.count(s)));
+    return s;
 }
 
 // ---- encoding ----
@@ -200,10 +285,6 @@ void ModelSmooth04::finishEncoding() {
 void ModelSmooth04::encodeResiduals(const std::vector<int16_t>& residuals) {
     const int32_t n = static_cast<int32_t>(residuals.size());
     foldedValues.resize(residuals.size());
-    if (residuals.size() > quotientTable04.size()) {
-        quotientTable04.resize(residuals.size());
-        scaleTable04.resize(residuals.size());
-    }
     for (size_t i = 0; i < residuals.size(); ++i) foldedValues[i] = fold(residuals[i]);
     uint16_t* u = foldedValues.data();
 
@@ -211,13 +292,13 @@ void ModelSmooth04::encodeResiduals(const std::vector<int16_t>& residuals) {
     bool stereo = false;
     if (channels == 1) {
         const bool silent = std::all_of(u, u + n, [](uint16_t v) { return v == 0; });
-        encodeBits(silent ? 1 : 0, 1);
+        encodeBits(*coder, silent ? 1 : 0, 1);
         if (silent) return;
     } else if (channels == 2) {
         bool silent[2] = {true, true};
         for (int32_t i = 0; i < n; ++i) silent[i & 1] = silent[i & 1] && u[i] == 0;
-        encodeBits(silent[0] ? 1 : 0, 1);
-        encodeBits(silent[1] ? 1 : 0, 1);
+        encodeBits(*coder, silent[0] ? 1 : 0, 1);
+        encodeBits(*coder, silent[1] ? 1 : 0, 1);
         if (silent[0] && silent[1]) return;
         if (silent[0] || silent[1]) {
             // Only the other channel is coded, as one mono stream on scaleState0.
@@ -228,8 +309,8 @@ void ModelSmooth04::encodeResiduals(const std::vector<int16_t>& residuals) {
             stereo = true;
         }
     } else {
-        encodeBits(0, 1);
-        encodeBits(0, 1);
+        encodeBits(*coder, 0, 1);
+        encodeBits(*coder, 0, 1);
     }
     const int32_t mode = chooseAdaptationMode(u, count, stereo);
     encodeWithMode(mode, u, count, stereo);
@@ -240,86 +321,33 @@ void ModelSmooth04::encodeResiduals(const std::vector<int16_t>& residuals) {
 int32_t ModelSmooth04::chooseAdaptationMode(const uint16_t* u, int32_t n, bool stereo) {
     int32_t d = n / 2;
     d -= d % 4;
-    const int32_t saved0 = scaleState0;
-    const int32_t saved1 = scaleState1;
-    RangeCoder* const blockCoder = coder;
-    struct Restore {
-        ModelSmooth04& model;
-        RangeCoder* coder;
-        int32_t s0, s1;
-        ~Restore() {
-            model.coder = coder;
-            model.scaleState0 = s0;
-            model.scaleState1 = s1;
-        }
-    } restore{*this, blockCoder, saved0, saved1};
-
-    for (int32_t m = 1; m <= 4; ++m) {
-        scaleState0 = saved0;
-        scaleState1 = saved1;
-        RangeCoder counting;
-        coder = &counting;
-        encodeWithMode(m, u + d / 2, d, stereo);
-        counting.finish();
-        modeChoice.trialBytes[static_cast<size_t>(m - 1)] = counting.countedBytes();
+    std::array<RangeCoder, 4> counting;
+    ModePasses<4> trials;
+    for (size_t l = 0; l < 4; ++l) {
+        trials.mode[l] = static_cast<int32_t>(l) + 1;
+        trials.coder[l] = &counting[l];
+        trials.state0[l] = scaleState0;
+        trials.state1[l] = scaleState1;
+    }
+    encodeInModes(trials, u + d / 2, d, stereo, smallCountTables);
+    for (size_t l = 0; l < 4; ++l) {
+        counting[l].finish();
+        modeChoice.trialBytes[l] = counting[l].countedBytes();
     }
     modeChoice.mode = modeWithFewestBytes(modeChoice.trialBytes);
     return modeChoice.mode;
 }
 
 void ModelSmooth04::encodeWithMode(int32_t mode, const uint16_t* u, int32_t n, bool stereo) {
-    buildHistogram(mode, u, n, stereo);
-    encodeBits(static_cast<uint32_t>(mode - 1), 2);
-
-    Histogram hist = blockHistogram04;
-    int32_t sent = 0;
-    for (int32_t b = 0; b < kBins && sent < n; ++b) {
-        const int32_t remaining = n - sent;
-        const uint32_t binCount = static_cast<uint32_t>(hist[static_cast<size_t>(b)]);
-        if (remaining < kSmallCountLimit)
-            encodeSmallCount(binCount, smallCountTables[static_cast<size_t>(remaining - 1)]);
-        else
-            encodeUniform(binCount, static_cast<uint32_t>(remaining + 1));
-        sent += hist[static_cast<size_t>(b)];
-    }
-    for (int32_t i = 0; i < n; ++i) encodeValue(hist, n - i, u[i]);
-}
-
-// Quotients, scales and histogram of the values, advancing the scale states exactly as
-// the decoder will while it decodes them.
-void ModelSmooth04::buildHistogram(int32_t mode, const uint16_t* u, int32_t n, bool stereo) {
-    blockHistogram04.fill(0);
-    tableReadPosition = 0;
-    for (int32_t i = 0; i < n; ++i) {
-        int32_t& state = (stereo && (i & 1)) ? scaleState1 : scaleState0;
-        const int32_t scale = scaleOf(state);
-        const int32_t q = u[i] / scale;
-        ++blockHistogram04[static_cast<size_t>(std::min(q, kEscape))];
-        quotientTable04[static_cast<size_t>(i)] = q;
-        scaleTable04[static_cast<size_t>(i)] = scale;
-        state = updatedState(state, u[i], mode);
-    }
-}
-
-void ModelSmooth04::encodeValue(Histogram& hist, int32_t total, uint16_t u) {
-    const int32_t q = quotientTable04[tableReadPosition];
-    int32_t scale = scaleTable04[tableReadPosition];
-    ++tableReadPosition;
-    const int32_t s = std::min(q, kEscape);
-    encodeHistogramSymbol(s, hist, total);
-    uint32_t r;
-    if (q >= kEscape) {
-        const int32_t length = static_cast<int32_t>(std::bit_width(static_cast<uint32_t>(u)));
-        encodeBits(static_cast<uint32_t>(length), 5);
-        scale = pow2(length);
-        r = u;
-        static double& overflow = debugValues["Entropy Encoder overflow"];
-        overflow += 1.0;
-    } else {
-        r = static_cast<uint32_t>(u - q * scale);
-    }
-    takeFromBin(hist, s);
-    if (scale >= 2) encodeUniform(r, static_cast<uint32_t>(scale));
+    ModePasses<1> pass;
+    pass.mode[0] = mode;
+    pass.coder[0] = coder;
+    pass.state0[0] = scaleState0;
+    pass.state1[0] = scaleState1;
+    encodeInModes(pass, u, n, stereo, smallCountTables);
+    scaleState0 = pass.state0[0];
+    scaleState1 = pass.state1[0];
+    blockHistogram04 = pass.histogram[0];
 }
 
 // ---- decoding ----
@@ -361,14 +389,15 @@ void ModelSmooth04::decodeResiduals(std::vector<int16_t>& out, int32_t count) {
         hist[static_cast<size_t>(b)] = static_cast<int32_t>(binCount);
         received += static_cast<int32_t>(binCount);
     }
+    ShrinkingHistogram left(hist);
     for (int32_t k = 0; k < n; ++k) {
         int32_t& state = (stereo && (k & 1)) ? scaleState1 : scaleState0;
-        const uint16_t u = decodeValue(hist, n - k, mode, state);
+        const uint16_t u = decodeValue(left, n - k, mode, state);
         out[static_cast<size_t>(first + stride * k)] = unfold(u);
     }
 }
 
-uint16_t ModelSmooth04::decodeValue(Histogram& hist, int32_t total, int32_t mode, int32_t& state) {
+uint16_t ModelSmooth04::decodeValue(ShrinkingHistogram& hist, int32_t total, int32_t mode, int32_t& state) {
     const int32_t s = decodeHistogramSymbol(hist, total);
     takeFromBin(hist, s);
     uint32_t q = static_cast<uint32_t>(s);

@@ -7,6 +7,7 @@
 #include "entropy/GenericModel.h"
 
 class RangeCoder;
+class ShrinkingHistogram;
 
 // Frequencies of the bin counts: row j (j + 2 values, rows back to back) holds the
 // frequencies of the counts 0 ... j + 1 of one bin when j + 1 values are still to be
@@ -52,18 +53,12 @@ private:
 
     int32_t chooseAdaptationMode(const uint16_t* u, int32_t n, bool stereo);
     void encodeWithMode(int32_t mode, const uint16_t* u, int32_t n, bool stereo);
-    void buildHistogram(int32_t mode, const uint16_t* u, int32_t n, bool stereo);
-    void encodeValue(Histogram& hist, int32_t total, uint16_t u);
-    uint16_t decodeValue(Histogram& hist, int32_t total, int32_t mode, int32_t& state);
+    uint16_t decodeValue(ShrinkingHistogram& hist, int32_t total, int32_t mode, int32_t& state);
 
-    void encodeBits(uint32_t v, uint32_t n);
-    void encodeUniform(uint32_t v, uint32_t total);
-    void encodeSmallCount(uint32_t s, const std::vector<int32_t>& table);
-    void encodeHistogramSymbol(int32_t s, const Histogram& hist, int32_t total);
     uint32_t decodeBits(uint32_t n);
     uint32_t decodeUniform(uint32_t total);
     uint32_t decodeSmallCount(const std::vector<int32_t>& table);
-    int32_t decodeHistogramSymbol(const Histogram& hist, int32_t total);
+    int32_t decodeHistogramSymbol(const ShrinkingHistogram& hist, int32_t total);
 
     RangeCoder* coder;
     int32_t scaleState0 = 16384;
