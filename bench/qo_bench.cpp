@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
         for (const fs::path& dir : {fs::path("../shared/corpus"), fs::path("../../shared/corpus")}) {
             if (!fs::is_directory(dir)) continue;
             for (const auto& e : fs::directory_iterator(dir))
-                if (e.path().filename().string().rfind("sp_", 0) == 0) files.push_back(e.path());
+                if (e.path().filename().string().rfind("sp_", 0) == 0 && e.path().extension() == ".wav")
+                    files.push_back(e.path());
             break;
         }
         std::sort(files.begin(), files.end());
