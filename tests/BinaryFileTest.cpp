@@ -156,8 +156,13 @@ TEST_F(BinaryFileTest, ReopenResetsCountsAndClosesTheOldHandle) {
     EXPECT_EQ(errorOf([&] { f.open(path("gone.bin"), true); }), "File " + path("gone.bin") + " not found.");
 }
 
+TEST_F(BinaryFileTest, DirectoryIsRefusedAsInput) {
+    EXPECT_EQ(errorOf([&] { BinaryFile f(dir.string(), true); }),
+              "Error - " + dir.string() + " is a directory, not a file.");
+}
+
 TEST_F(BinaryFileTest, ReadErrorEndsReadingLikeTheEndOfFile) {
-    BinaryFile f(dir.string(), true);  // a directory opens but cannot be read
+    BinaryFile f("/proc/self/mem", true);  // opens, but reading at offset 0 fails
     uint8_t buf[4];
     for (int i = 0; i < 4; ++i) f.read(buf, 4);
     EXPECT_EQ(errorOf([&] { f.read(buf, 4); }), "Error - unexpected end of file.");

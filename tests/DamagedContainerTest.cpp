@@ -245,16 +245,22 @@ TEST_F(DamagedContainer, AbsurdHeaderFieldsAreReported) {
 
 // A trailer offset outside the file only loses the trailer, which nothing else
 // records; the samples are restored and the decoder stays within the file.
-TEST_F(DamagedContainer, TrailerOffsetOutsideTheFileLosesOnlyTheTrailer) {
+// The trailer starts exactly where the last segment's decoder stopped: any other
+// stored offset, inside the file or not, is reported and only the trailer is lost.
+TEST_F(DamagedContainer, WrongTrailerOffsetLosesOnlyTheTrailerAndIsReported) {
     const Bytes wav = readFileBytes(testsupport::dataPath("small_edge_list_trailing_st.wav"));
     const Bytes intact = compress(wav);
     const Layout at(intact);
     ASSERT_LT(at.trailer, intact.size());
-    for (uint32_t offset : {static_cast<uint32_t>(intact.size() + 1), 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+    const uint32_t trailer = static_cast<uint32_t>(at.trailer);
+    for (uint32_t offset : {trailer - 1, trailer + 1, static_cast<uint32_t>(intact.size() + 1), 0x7FFFFFFFu,
+                            0xFFFFFFFFu}) {
         Bytes damaged = intact;
         put32(damaged, at.trailerField, offset);
         const Outcome o = decode(damaged);
-        EXPECT_EQ(o.run.status, 0) << o.run.err;
+        EXPECT_EQ(o.run.status, 1) << offset;
+        EXPECT_NE(o.run.err.find("has a damaged trailer offset; the trailer was not restored."), std::string::npos)
+            << o.run.err;
         EXPECT_EQ(o.outputSize, wav.size() - (intact.size() - at.trailer)) << offset;
     }
 }

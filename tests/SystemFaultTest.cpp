@@ -59,7 +59,7 @@ TEST_F(SystemFault, CompressingOntoAFullDiskFailsAndLeavesNoContainer) {
     place(original(), "a.wav");
     launcher = "trap '' XFSZ; ulimit -f 16;";
     const RunResult r = run("a.wav");
-    expectFailedFile(r, "\nError - ", "container past the size limit");
+    expectFailedFile(r, "\nError - cannot write to file a.qo.\n", "container past the size limit");
     launcher.clear();
     expectOnly({"a.wav"});
 }
@@ -113,9 +113,9 @@ TEST_F(SystemFault, InputsThatAreNoReadableFiles) {
     // Reading a process's memory at offset 0 fails even for root.
     std::filesystem::create_symlink("/proc/self/mem", dir / "unreadable.wav");
     std::filesystem::create_symlink("/proc/self/mem", dir / "unreadable.qo");
-    for (const char* name : {"folder.wav", "folder.qo", "unreadable.wav", "unreadable.qo"}) {
-        expectFailedFile(run(name), "\nError", name);
-    }
+    for (const char* name : {"folder.wav", "folder.qo"})
+        expectFailedFile(run(name), "\nError - " + std::string(name) + " is a directory, not a file.\n", name);
+    for (const char* name : {"unreadable.wav", "unreadable.qo"}) expectFailedFile(run(name), "\nError", name);
     expectOnly({"folder.wav", "folder.qo", "unreadable.wav", "unreadable.qo"});
 }
 

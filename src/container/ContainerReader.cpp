@@ -156,6 +156,11 @@ void ContainerReader::readBlock(SampleBlock& samples, int32_t i) {
 
 void ContainerReader::copyTrailer(WavWriter& writer) {
     if (fileName.empty() || fileLength < 0) return;
+    // A range decoder stops exactly at the end of its segment, which is where the
+    // trailer starts: any other stored offset is damage, and copying from it would
+    // append container bytes to the restored file.
+    if (version == 4 && file.tell() != trailerOffset)
+        throw Error("Error - file " + fileName + " has a damaged trailer offset; the trailer was not restored.");
     if (file.tell() < 0 || !file.notAtEnd()) file.open(fileName, true);
     if (trailerOffset > fileLength || !file.seek(static_cast<int32_t>(trailerOffset))) return;
     std::string piece;

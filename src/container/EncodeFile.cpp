@@ -42,8 +42,21 @@ public:
 
     BinaryFile& stream() { return *file; }
 
+    int64_t tell() const {
+        const int32_t pos = file->tell();
+        if (pos < 0) fail();
+        return pos;
+    }
+    void seek(int64_t pos) {
+        if (!file->seek(static_cast<int32_t>(pos))) fail();
+    }
+
     void commit() {
-        file->flush();
+        try {
+            file->flush();
+        } catch (const Error&) {
+            fail();
+        }
         file.reset();
         if (std::rename(tempName.c_str(), finalName.c_str()) != 0) {
             std::remove(tempName.c_str());
@@ -53,6 +66,13 @@ public:
     }
 
 private:
+    // A full disk shows first as a failed seek or flush; either way the message
+    // names the output the user asked for, not the temporary file.
+    [[noreturn]] void fail() const {
+        if (std::ferror(file->file)) throw Error("Error - cannot write to file " + baseName(finalName) + ".");
+        throw Error("Error - cannot seek in the output file " + baseName(finalName) + ".");
+    }
+
     std::string finalName;
     std::string tempName;
     std::unique_ptr<BinaryFile> file;
@@ -80,16 +100,6 @@ private:
     std::unique_ptr<ModelSmooth04> model;
 };
 
-void seekOutput(BinaryFile& out, int64_t pos) {
-    if (!out.seek(static_cast<int32_t>(pos))) throw Error("Error - cannot seek in the output file.");
-}
-
-int64_t tellOutput(const BinaryFile& out) {
-    const int32_t pos = out.tell();
-    if (pos < 0) throw Error("Error - cannot seek in the output file.");
-    return pos;
-}
-
 }  // namespace
 
 void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high) {
@@ -115,11 +125,11 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     out.write(wav.restHeader.data(), static_cast<int32_t>(wav.restHeader.size()));
     out.writeInt32(n);
     out.writeByte(containerFlags(seekable, high));
-    const int64_t crcPos = tellOutput(out);
+    const int64_t crcPos = pending.tell();
     out.writeInt32(0);
     const int32_t blocks = gen.blockCount(n);
     for (int32_t k = 0; k < gen.seekEntryCount(blocks, seekable); ++k) out.writeInt32(0);
-    const int64_t trailerPos = tellOutput(out);
+    const int64_t trailerPos = pending.tell();
     out.writeInt32(0);
 
     const std::string label = "Encoding " + displayName(inName);
@@ -130,12 +140,12 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     int64_t done = 0;
     int32_t i = 0;
     while (done < n) {
-        const int64_t pos = tellOutput(out);
+        const int64_t pos = pending.tell();
         if (!stdoutMode) std::printf(" (%.1f%%) ", static_cast<double>(pos) * 50.0 / static_cast<double>(done));
         if (seekable && done > 0 && i % gen.seekInterval == 0) {
-            seekOutput(out, crcPos + 4 * seekEntry);
+            pending.seek(crcPos + 4 * seekEntry);
             out.writeInt32(static_cast<int32_t>(pos));
-            seekOutput(out, pos);
+            pending.seek(pos);
             ++seekEntry;
         }
         showProgress(i, blocks, label);
@@ -157,14 +167,14 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     }
     showProgress(i, blocks, label);
 
-    const int64_t end = tellOutput(out);
-    seekOutput(out, trailerPos);
+    const int64_t end = pending.tell();
+    pending.seek(trailerPos);
     out.writeInt32(static_cast<int32_t>(end));
-    seekOutput(out, end);
+    pending.seek(end);
     const std::string trailer = wav.readRemainingBytes();
     out.write(trailer.data(), static_cast<int32_t>(trailer.size()));
-    const int64_t size = tellOutput(out);
-    seekOutput(out, crcPos);
+    const int64_t size = pending.tell();
+    pending.seek(crcPos);
     out.writeInt32(static_cast<int32_t>(crc.value()));
     pending.commit();
     stopTimer("everything");

@@ -1,5 +1,7 @@
 #include "entropy/BinaryFile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -51,6 +53,12 @@ void BinaryFile::open(const std::string& name, bool read) {
     } else {
         file = std::fopen(name.c_str(), "rb");
         if (file == nullptr) throw Error("File " + baseName(name) + " not found.");
+        struct stat info {};
+        if (::fstat(::fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+            std::fclose(file);
+            file = nullptr;
+            throw Error("Error - " + baseName(name) + " is a directory, not a file.");
+        }
     }
     byteCount = 0;
     eofHits = 0;
