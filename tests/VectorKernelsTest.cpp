@@ -10,6 +10,8 @@
 
 #include "TestSupport.h"
 #include "pipeline/filters/BigFilter0304.h"
+#include "pipeline/filters/BigFilter04.h"
+#include "pipeline/filters/QuickFilter04.h"
 #include "pipeline/filters/VectorKernels.h"
 
 static const char* pathName(KernelPath path) {
@@ -93,6 +95,12 @@ TEST_P(KernelPathTest, MatchesPlainPathOnRandomInputs) {
                               dotProduct04(h.data(), expected.data(), n, false))
                         << "mu=" << mu;
                     EXPECT_EQ(fused.buffer, expected.buffer) << "mu=" << mu;
+                    // The kernels a filter takes at construction, called directly.
+                    Window direct = w;
+                    EXPECT_EQ(filterKernels(true).updateDotProduct(direct.data(), x.data(), h.data(), n, mu),
+                              dotProduct04(h.data(), expected.data(), n, false))
+                        << "mu=" << mu;
+                    EXPECT_EQ(direct.buffer, expected.buffer) << "mu=" << mu;
                 }
             }
         }
@@ -170,16 +178,23 @@ TEST_P(KernelPathTest, EmptyVectorsAreLeftAlone) {
     EXPECT_EQ(w.buffer, before.buffer);
 }
 
-// A long filter on a real recording: every path must give the residuals the
-// plain path gives, sample for sample.
-TEST_P(KernelPathTest, LongFilterOnRealAudioGivesThePlainResiduals) {
+// Long and short filters on a real recording: every path must give the residuals
+// the plain path gives, sample for sample.
+TEST_P(KernelPathTest, LongAndShortFiltersOnRealAudioGiveThePlainResiduals) {
     if (GetParam() == KernelPath::Plain) GTEST_SKIP() << "the plain path is the reference here";
     const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_tabla_mono.wav"));
     ASSERT_FALSE(pcm.samples.empty());
+    // The filters take their kernels when they are built, so each run builds its own.
     auto residuals = [&] {
-        BigFilter0304<1, 288, 10, 4, 1> filter;
+        BigFilter0304<1, 288, 10, 4, 1> high;
+        BigFilter04<1, 512, 9> longFilter;
+        QuickFilter04<1, 14, 16, 16> quick;
         std::vector<int16_t> out;
-        for (int16_t s : pcm.samples) out.push_back(filter.encodeSample(s));
+        for (int16_t s : pcm.samples) {
+            out.push_back(high.encodeSample(s));
+            out.push_back(longFilter.encodeSample(s));
+            out.push_back(quick.encodeSample(s));
+        }
         return out;
     };
     const std::vector<int16_t> got = residuals();

@@ -27,7 +27,7 @@ class QuickFilter04 final : public PredictorI {
     static constexpr int N = 16 * Channels;
 
 public:
-    QuickFilter04() : useMmx(mmxAvailable()) {
+    QuickFilter04() : kernels(filterKernels(mmxAvailable())) {
         std::copy_n(quickInitialWeights04.begin(), N, weights.begin());
         buildQuickCompressTable04();
         buildQuickMagnitudeTable04();
@@ -53,7 +53,7 @@ public:
             h[-16] = side;
             h[-19] = saturate16(h[-16] - h[-17]);
         }
-        const int32_t sum = updateDotProduct04(weights.data(), compressedBefore, h.window(), N, v, useMmx);
+        const int32_t sum = kernels.updateDotProduct(weights.data(), compressedBefore, h.window(), N, v);
         lastPrediction = (sum + (1 << (OutShift - 1))) >> OutShift;
 
         RollingBuffer<int16_t, N>& hc = compressedHistory;
@@ -97,5 +97,5 @@ private:
     alignas(64) std::array<int16_t, N> weights{};  // aligned: the kernels load it whole
     int32_t lastPrediction = 0;
     int32_t callCount = 0;
-    bool useMmx;
+    const FilterKernels kernels;
 };

@@ -83,9 +83,13 @@ int32_t dotProduct04(const int16_t* a, const int16_t* b, int n, bool useMmx) {
     return (useMmx ? active.dot : kernels::plain::dot)(a, b, n);
 }
 
+FilterKernels filterKernels(bool useMmx) {
+    const KernelSet& set = useMmx ? active : plainKernels;
+    return {set.dot, set.updateDot};
+}
+
 int32_t updateDotProduct04(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu, bool useMmx) {
-    if (mu == 0) return dotProduct04(h, w, n, useMmx);
-    return (useMmx ? active.updateDot : kernels::plain::updateDot)(w, x, h, n, mu);
+    return filterKernels(useMmx).updateDotProduct(w, x, h, n, mu);
 }
 
 int32_t dotProduct(const int16_t* a, const int16_t* b, int n, bool useMmx) { return dotProduct04(a, b, n, useMmx) >> 5; }

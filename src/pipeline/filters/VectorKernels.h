@@ -19,6 +19,21 @@ int32_t updateDotProduct04(int16_t* w, const int16_t* x, const int16_t* h, int n
 // Whether filters use the vectorised path; taken by each filter at construction.
 bool mmxAvailable();
 
+// The dot and update-and-dot kernels of one path as plain function pointers. A
+// filter takes them once at construction, so its per-sample calls skip the
+// dispatch; updateDotProduct computes what updateDotProduct04 does.
+struct FilterKernels {
+    int32_t (*dot)(const int16_t* a, const int16_t* b, int n);
+    int32_t (*updateDot)(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu);
+
+    int32_t updateDotProduct(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu) const {
+        return mu == 0 ? dot(h, w, n) : updateDot(w, x, h, n, mu);
+    }
+};
+
+// The active path's kernels (useMmx) or the plain ones, as selected at this moment.
+FilterKernels filterKernels(bool useMmx);
+
 // The instruction sets the vectorised path can run on. One is picked at start-up:
 // the build's QO_KERNELS choice when the processor supports it, otherwise the
 // fastest one it supports (AVX2 before AVX-512, see defaultKernelPath).
