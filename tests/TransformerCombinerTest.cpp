@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "foundation/Arith.h"
 #include "foundation/Options.h"
 #include "foundation/Registry.h"
+#include "TestSupport.h"
+#include "pipeline/PredictorChain.h"
 #include "pipeline/TransformerCombiner.h"
 
 namespace {
@@ -102,4 +106,68 @@ TEST(TransformerCombinerTimers, RunWithoutDebugModeAndMakeNoCheckValues) {
     EXPECT_TRUE(timerTotals.count("stage0"));
     EXPECT_TRUE(timerTotals.count("entiretransforms"));
     EXPECT_TRUE(debugValues.empty());
+}
+
+namespace {
+
+// A chain built by the chain builders and owned by the test.
+struct OwnedChain {
+    StageList stages;
+    OwnedChain(int version, bool high, int channels) {
+        if (version == 4)
+            appendChain04(stages, high, channels);
+        else if (version == 3)
+            appendChain03(stages, channels);
+        else
+            appendChain02(stages, channels);
+    }
+    ~OwnedChain() {
+        for (TransformerI* stage : stages) delete stage;
+    }
+    OwnedChain(const OwnedChain&) = delete;
+    OwnedChain& operator=(const OwnedChain&) = delete;
+};
+
+}  // namespace
+
+// Without debugMode the combiner interleaves the stages sample by sample (pair
+// by pair after a stereo convertor); every stage must still see what its own
+// block loop would, in both directions, across blocks and with an odd block whose
+// last value has no partner for the convertor.
+TEST(TransformerCombinerDepthFirst, GivesTheResultsOfEachStageOverTheWholeBlock) {
+    struct Case {
+        int version;
+        bool high;
+        const char* file;
+    };
+    const Case cases[] = {
+        {4, false, "real_bass_st.wav"}, {4, true, "real_bass_st.wav"},  {4, false, "real_tabla_mono.wav"},
+        {4, true, "real_tabla_mono.wav"}, {3, false, "real_bass_st.wav"}, {3, false, "real_tabla_mono.wav"},
+        {2, false, "real_bass_st.wav"}, {2, false, "real_tabla_mono.wav"},
+    };
+    debugMode = false;
+    initPow2Table();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " generation " + std::to_string(c.version) + (c.high ? " high" : ""));
+        const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath(c.file));
+        OwnedChain byBlock(c.version, c.high, pcm.channels), forward(c.version, c.high, pcm.channels),
+            inverse(c.version, c.high, pcm.channels);
+        timerTotals.erase("stage0");
+        const size_t blockSizes[] = {4096, 2, 6000, 1001};
+        size_t begin = 0;
+        for (const size_t size : blockSizes) {
+            ASSERT_LE(begin + size, pcm.samples.size());
+            const SampleBlock original(pcm.samples.begin() + begin, pcm.samples.begin() + begin + size);
+            begin += size;
+            SampleBlock expected = original;
+            for (TransformerI* stage : byBlock.stages) stage->transformFast(expected);
+            SampleBlock v = original;
+            TransformerCombiner(forward.stages).transformFast(v);
+            ASSERT_EQ(v, expected) << "block of " << size;
+            TransformerCombiner(inverse.stages).inverseTransformFast(v);
+            ASSERT_EQ(v, original) << "block of " << size;
+        }
+        // Stage timers belong to the stage-by-stage runs of debugMode only.
+        EXPECT_FALSE(timerTotals.count("stage0"));
+    }
 }

@@ -24,3 +24,8 @@ void FilterI::inverseTransformFast(SampleBlock& v) {
     const size_t n = v.size();
     for (size_t i = 0; i < n; ++i) v[i] = decodeSample(v[i]);
 }
+
+StageStep FilterI::stageStep() {
+    return {[](TransformerI& stage, int16_t* x) { *x = static_cast<FilterI&>(stage).encodeSample(*x); },
+            [](TransformerI& stage, int16_t* r) { *r = static_cast<FilterI&>(stage).decodeSample(*r); }, 1};
+}

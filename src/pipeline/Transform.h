@@ -32,6 +32,19 @@ protected:
     ~BlockTransformerI() = default;
 };
 
+class TransformerI;
+
+// A stage's smallest unit of work: rewrites the `width` consecutive values at x
+// (forward or inverse), so that several stages can be run interleaved, one
+// unit at a time. A run of units over a block in time order gives exactly the
+// stage's block transform. Width 0: the stage runs whole blocks only.
+struct StageStep {
+    using Fn = void (*)(TransformerI& stage, int16_t* x);
+    Fn forward = nullptr;
+    Fn inverse = nullptr;
+    int width = 0;
+};
+
 // What a stage list holds: a transform in place on a sample block.
 class TransformerI : public BlockTransformerI {
 public:
@@ -39,6 +52,7 @@ public:
     void inverseBlock(Block& block) override;
     virtual void transformFast(SampleBlock& v) = 0;
     virtual void inverseTransformFast(SampleBlock& v) = 0;
+    virtual StageStep stageStep() { return {}; }
     virtual ~TransformerI() = default;
 };
 
@@ -49,6 +63,8 @@ public:
     void inverseTransformFast(SampleBlock& v) override;
     virtual int16_t encodeSample(int16_t x) = 0;
     virtual int16_t decodeSample(int16_t r) = 0;
+    // One sample per step, through the virtual per-sample calls.
+    StageStep stageStep() override;
 };
 
 // A predictor: the residual is the prediction minus the sample, kept to 16 bits.
@@ -95,12 +111,16 @@ public:
     }
     int16_t encodeSample(int16_t x) override { return encodeWith(derived(), x); }
     int16_t decodeSample(int16_t r) override { return decodeWith(derived(), r); }
+    // The steps call Derived's predict directly as well.
+    StageStep stageStep() override { return {&encodeStep, &decodeStep, 1}; }
 
 private:
     Derived& derived() {
         static_assert(std::is_final_v<Derived>, "only a final class makes the predict calls direct");
         return static_cast<Derived&>(*this);
     }
+    static void encodeStep(TransformerI& stage, int16_t* x) { *x = encodeWith(static_cast<Derived&>(stage), *x); }
+    static void decodeStep(TransformerI& stage, int16_t* r) { *r = decodeWith(static_cast<Derived&>(stage), *r); }
 };
 
 using StageList = std::vector<TransformerI*>;

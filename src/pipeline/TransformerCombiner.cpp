@@ -1,36 +1,94 @@
 #include "pipeline/TransformerCombiner.h"
 
+#include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "foundation/Options.h"
 #include "foundation/Registry.h"
 
 namespace {
 std::string stageName(size_t i) { return "stage" + std::to_string(i); }
+
+// One stage's step in the chosen direction.
+struct BoundStep {
+    TransformerI* stage;
+    StageStep::Fn fn;
+    size_t width;
+};
 }  // namespace
 
 void TransformerCombiner::transformFast(SampleBlock& v) {
     startTimer("entiretransforms");
-    if (debugMode) budgetCrc(v, -1);
-    for (size_t i = 0; i < stages.size(); ++i) {
-        const std::string name = stageName(i);
-        startTimer(name);
-        stages[i]->transformFast(v);
-        stopTimer(name);
-        if (debugMode) budgetCrc(v, static_cast<int>(i));
-    }
+    if (debugMode || !runDepthFirst(v, true)) runBreadthFirst(v, true);
     stopTimer("entiretransforms");
 }
 
 void TransformerCombiner::inverseTransformFast(SampleBlock& v) {
-    for (size_t i = stages.size(); i-- > 0;) {
-        if (debugMode) budgetCrc(v, static_cast<int>(i));
+    if (debugMode || !runDepthFirst(v, false)) runBreadthFirst(v, false);
+}
+
+void TransformerCombiner::runBreadthFirst(SampleBlock& v, bool forward) {
+    if (forward && debugMode) budgetCrc(v, -1);
+    for (size_t k = 0; k < stages.size(); ++k) {
+        const size_t i = forward ? k : stages.size() - 1 - k;
+        if (!forward && debugMode) budgetCrc(v, static_cast<int>(i));
         const std::string name = stageName(i);
         startTimer(name);
-        stages[i]->inverseTransformFast(v);
+        if (forward)
+            stages[i]->transformFast(v);
+        else
+            stages[i]->inverseTransformFast(v);
         stopTimer(name);
+        if (forward && debugMode) budgetCrc(v, static_cast<int>(i));
     }
-    if (debugMode) budgetCrc(v, -1);
+    if (!forward && debugMode) budgetCrc(v, -1);
+}
+
+bool TransformerCombiner::runDepthFirst(SampleBlock& v, bool forward) {
+    std::vector<BoundStep> steps;
+    steps.reserve(stages.size());
+    size_t unit = 1;
+    for (size_t k = 0; k < stages.size(); ++k) {
+        TransformerI* stage = stages[forward ? k : stages.size() - 1 - k];
+        const StageStep step = stage->stageStep();
+        if (step.width == 0) return false;
+        const size_t width = static_cast<size_t>(step.width);
+        steps.push_back({stage, forward ? step.forward : step.inverse, width});
+        unit = std::max(unit, width);
+    }
+    // Runs of one-value stages between the wider stages: within a unit, each run
+    // takes the first value through all its stages, then the next value, which
+    // keeps the steps of one stage apart; a wider stage sits between runs, with
+    // all of its values ready.
+    std::vector<std::pair<size_t, size_t>> runs;
+    for (size_t b = 0; b < steps.size();) {
+        size_t e = b + 1;
+        if (steps[b].width == 1)
+            while (e < steps.size() && steps[e].width == 1) ++e;
+        runs.emplace_back(b, e);
+        b = e;
+    }
+    const size_t n = v.size();
+    size_t p = 0;
+    for (; p + unit <= n; p += unit) {
+        int16_t* x = &v[p];
+        for (const auto& [b, e] : runs) {
+            if (steps[b].width != 1) {
+                steps[b].fn(*steps[b].stage, x);
+                continue;
+            }
+            for (size_t j = 0; j < unit; ++j)
+                for (size_t k = b; k < e; ++k) steps[k].fn(*steps[k].stage, x + j);
+        }
+    }
+    // The values after the last whole unit: a stage of wider steps leaves them
+    // alone, as its block loop does.
+    for (; p < n; ++p)
+        for (const BoundStep& s : steps)
+            if (s.width == 1) s.fn(*s.stage, &v[p]);
+    return true;
 }
 
 void TransformerCombiner::budgetCrc(const SampleBlock& v, int layer) {

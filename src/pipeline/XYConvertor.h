@@ -57,24 +57,36 @@ public:
 
     void transformFast(SampleBlock& v) override {
         if (!checkBlock(v)) return;
-        for (size_t i = 0; i + 1 < v.size(); i += 2) {
-            const bool equalPair = v[i] == v[i + 1];
-            if (state.on()) Rewrite::forward(v[i], v[i + 1]);
-            state.update(equalPair);
-        }
+        for (size_t i = 0; i + 1 < v.size(); i += 2) forwardPair(&v[i]);
     }
 
     void inverseTransformFast(SampleBlock& v) override {
         if (!checkBlock(v)) return;
-        for (size_t i = 0; i + 1 < v.size(); i += 2) {
-            if (state.on()) Rewrite::inverse(v[i], v[i + 1]);
-            state.update(v[i] == v[i + 1]);
-        }
+        for (size_t i = 0; i + 1 < v.size(); i += 2) inversePair(&v[i]);
+    }
+
+    // A pair per step; with one channel there is nothing to rewrite, and a
+    // step of one value that does nothing stands in.
+    StageStep stageStep() override {
+        if (channels == 1) return {&leaveAlone, &leaveAlone, 1};
+        return {[](TransformerI& stage, int16_t* x) { static_cast<PairConvertor&>(stage).forwardPair(x); },
+                [](TransformerI& stage, int16_t* x) { static_cast<PairConvertor&>(stage).inversePair(x); }, 2};
     }
 
     const State& switchState() const { return state; }
 
 private:
+    void forwardPair(int16_t* x) {
+        const bool equalPair = x[0] == x[1];
+        if (state.on()) Rewrite::forward(x[0], x[1]);
+        state.update(equalPair);
+    }
+    void inversePair(int16_t* x) {
+        if (state.on()) Rewrite::inverse(x[0], x[1]);
+        state.update(x[0] == x[1]);
+    }
+    static void leaveAlone(TransformerI&, int16_t*) {}
+
     // False when there is nothing to do. An odd block has no partner for its last
     // value; the pair loops leave that value alone.
     bool checkBlock(const SampleBlock& v) const {
