@@ -1,6 +1,7 @@
 #include "entropy/SmoothBitModel.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
@@ -14,12 +15,6 @@ const char* const corruptInput = "Internal error - probably due to corrupt input
 std::vector<uint16_t> foldBuffer;
 
 [[noreturn]] void failCorrupt() { throw Error(corruptInput); }
-
-int32_t bitLength(uint32_t u) {
-    int32_t length = 0;
-    while (length < 32 && (u >> length) != 0) ++length;
-    return length;
-}
 
 // Restores the model's channel count at the end of a block with one silent channel,
 // also when the block ends in an Error.
@@ -211,7 +206,7 @@ void SmoothBitModel::encodeValue(uint32_t u, int32_t& state, std::vector<int32_t
     } else {
         debugValues["Entropy Encoder overflow"] += 1.0;
         encodeHistogramSymbol(ESCAPE, hist, total);
-        const int32_t length = bitLength(u);
+        const int32_t length = static_cast<int32_t>(std::bit_width(u));
         encodeBits(static_cast<uint32_t>(length), 5);
         scale = static_cast<uint32_t>(pow2(length));
         r = u;
