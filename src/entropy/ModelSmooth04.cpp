@@ -5,6 +5,7 @@
 
 #include "entropy/RangeCoder.h"
 #include "entropy/ShrinkingHistogram.h"
+#include "entropy/SmallCountTables.h"
 #include "entropy/TotalDivision.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
@@ -206,14 +207,11 @@ void encodeInModes(ModePasses<Lanes>& p, const uint16_t* u, int32_t n, bool ster
 }  // namespace
 
 ModelSmooth04::ModelSmooth04(int32_t channelCount, RangeCoder* rangeCoder)
-    : coder(rangeCoder), scaleState0(kInitialScaleState), scaleState1(kInitialScaleState), channels(channelCount) {
-    const int32_t* row = smallCountFrequencies04;
-    for (int32_t j = 0; j < kSmallCountTables; ++j) {
-        std::vector<int32_t> table{0};
-        for (int32_t s = 0; s < j + 2; ++s) table.push_back(table.back() + *row++);
-        smallCountTables.push_back(std::move(table));
-    }
-}
+    : coder(rangeCoder),
+      scaleState0(kInitialScaleState),
+      scaleState1(kInitialScaleState),
+      channels(channelCount),
+      smallCountTables(cumulativeSmallCountTables(smallCountFrequencies04, kSmallCountTables)) {}
 
 uint16_t ModelSmooth04::fold(int16_t x) {
     return static_cast<uint16_t>(x >= 0 ? 2 * x : -2 * x - 1);

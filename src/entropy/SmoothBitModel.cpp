@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "entropy/SmallCountTables.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
 #include "foundation/Registry.h"
@@ -47,13 +48,7 @@ SmoothBitModel::SmoothBitModel(int32_t channels, BitstreamFast* coder, const int
     // The formats define the mono and stereo layouts only.
     if (channels != 1 && channels != 2)
         throw Error("Error - unsupported channel count " + std::to_string(channels) + " in container.");
-    const int32_t* row = frequencies;
-    for (int32_t j = 0; j < tableCount; ++j) {
-        std::vector<int32_t> table{0};
-        for (int32_t s = 0; s < j + 2; ++s) table.push_back(table.back() + row[s]);
-        row += j + 2;
-        smallCountTables.push_back(std::move(table));
-    }
+    smallCountTables = cumulativeSmallCountTables(frequencies, tableCount);
 }
 
 void SmoothBitModel::finishEncoding() { coder->finish(); }
