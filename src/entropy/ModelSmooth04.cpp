@@ -125,7 +125,8 @@ void encodeHistogramSymbol(RangeCoder& coder, int32_t s, const ShrinkingHistogra
     coder.encode(static_cast<uint32_t>(cum), static_cast<uint32_t>(cum + count), static_cast<uint32_t>(total));
 }
 
-void encodeValue(RangeCoder& coder, ShrinkingHistogram& hist, int32_t total, uint16_t u, ValueCode code) {
+// Returns whether the value was escaped.
+bool encodeValue(RangeCoder& coder, ShrinkingHistogram& hist, int32_t total, uint16_t u, ValueCode code) {
     const int32_t q = code.quotient;
     int32_t scale = code.scale;
     const int32_t s = std::min(q, ModelSmooth04::kEscape);
@@ -136,13 +137,12 @@ void encodeValue(RangeCoder& coder, ShrinkingHistogram& hist, int32_t total, uin
         encodeBits(coder, static_cast<uint32_t>(length), 5);
         scale = pow2(length);
         r = u;
-        static double& overflow = debugValues["Entropy Encoder overflow"];
-        overflow += 1.0;
     } else {
         r = static_cast<uint32_t>(u - q * scale);
     }
     takeFromBin(hist, s);
     if (scale >= 2) encodeUniform(coder, r, static_cast<uint32_t>(scale));
+    return q >= ModelSmooth04::kEscape;
 }
 
 // Codings of the same values in several modes, each on its own coder from its own scale
@@ -200,8 +200,13 @@ void encodeInModes(ModePasses<Lanes>& p, const uint16_t* u, int32_t n, bool ster
     std::array<ShrinkingHistogram, Lanes> left;
     for (size_t l = 0; l < Lanes; ++l) left[l] = ShrinkingHistogram(p.histogram[l]);
     const ValueCode* code = valueCodes04.data();
+    int32_t escapes = 0;
     for (int32_t i = 0; i < n; ++i)
-        for (size_t l = 0; l < Lanes; ++l, ++code) encodeValue(*p.coder[l], left[l], n - i, u[i], *code);
+        for (size_t l = 0; l < Lanes; ++l, ++code)
+            escapes += encodeValue(*p.coder[l], left[l], n - i, u[i], *code) ? 1 : 0;
+    // Counted per pass so the report's map is looked up once, not per escape; the
+    // entry appears only once a value has been escaped.
+    if (escapes > 0) debugValues["Entropy Encoder overflow"] += escapes;
 }
 
 }  // namespace
