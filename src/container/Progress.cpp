@@ -7,10 +7,11 @@
 #include "foundation/Registry.h"
 
 void showProgress(int64_t done, int64_t total, const std::string& label) {
-    if (total < 2) total = 1;
-    std::string bar(24, '.');
-    bar.replace(0, static_cast<size_t>(done * 24 / total), static_cast<size_t>(done * 24 / total), '*');
     if (stdoutMode) return;
+    if (total < 2) total = 1;
+    const size_t filled = static_cast<size_t>(done * 24 / total);
+    std::string bar(24, '.');
+    bar.replace(0, filled, filled, '*');
     std::printf("\r%s [%s]", label.c_str(), bar.c_str());
     std::fflush(stdout);
 }
