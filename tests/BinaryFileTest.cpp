@@ -7,13 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
 #include "entropy/BinaryFile.h"
-#include "foundation/Error.h"
 #include "foundation/Options.h"
 
 namespace fs = std::filesystem;
@@ -43,14 +41,7 @@ protected:
     fs::path dir;
 };
 
-std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.message;
-    }
-    return "(no error)";
-}
+using testsupport::errorOf;
 
 // Points the process's standard input at a file for the lifetime of the object.
 class StdinFromFile {

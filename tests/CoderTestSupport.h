@@ -13,7 +13,6 @@
 
 #include "TestSupport.h"
 #include "entropy/BinaryFile.h"
-#include "foundation/Error.h"
 
 namespace codertest {
 
@@ -53,13 +52,6 @@ private:
     std::unique_ptr<BinaryFile> in;
 };
 
-inline std::string errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.message;
-    }
-    return "(no error)";
-}
+using testsupport::errorOf;
 
 }  // namespace codertest

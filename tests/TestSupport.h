@@ -1,15 +1,19 @@
 #pragma once
-// Shared helpers of the tests: where the test audio lives, and a small WAV
-// loader written independently of the program's own reader.
+// Shared helpers of the tests: where the test audio lives, the message of a
+// thrown Error, and a small WAV loader written independently of the program's
+// own reader.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "foundation/Error.h"
 
 namespace testsupport {
 
@@ -23,6 +27,16 @@ inline bool haveCorpus() { return std::filesystem::is_directory(QO_CORPUS_DIR); 
         if (!testsupport::haveCorpus())                                                     \
             GTEST_SKIP() << "../shared/corpus not found beside the checkout; corpus test skipped"; \
     } while (0)
+
+// The message of the Error that f throws, or "(no error)".
+inline std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.message;
+    }
+    return "(no error)";
+}
 
 inline std::vector<uint8_t> readFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
