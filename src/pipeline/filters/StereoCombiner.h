@@ -1,6 +1,7 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "foundation/Arith.h"
 #include "pipeline/Transform.h"
@@ -28,13 +29,6 @@ public:
             gainB /= 2;
         }
         outerGain = OuterGain;
-    }
-    StereoCombiner(const StereoCombiner&) = delete;
-    StereoCombiner& operator=(const StereoCombiner&) = delete;
-
-    ~StereoCombiner() override {
-        delete predictorA;
-        delete predictorB;
     }
 
     int16_t encodeSample(int16_t x) override {
@@ -114,8 +108,8 @@ private:
         }
     }
 
-    PredictorI* predictorA;
-    PredictorI* predictorB;
+    std::unique_ptr<PredictorI> predictorA;
+    std::unique_ptr<PredictorI> predictorB;
     int32_t callCount = 0;
     int32_t lastOutput = 0;
     int32_t gainA;

@@ -29,10 +29,6 @@ class StereoCombiner04 final
 public:
     StereoCombiner04(Inner* a, Inner* b)
         : predictorA(a), predictorB(b), gainA(int32_t{1} << GainShift), gainB(gainA) {}
-    ~StereoCombiner04() override {
-        predictorA.reset();
-        predictorB.reset();
-    }
 
     int32_t predict(int16_t previous, int16_t) override {
         const int32_t s = previous;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "foundation/Arith.h"
 #include "pipeline/Transform.h"
@@ -18,13 +19,6 @@ public:
     // Takes ownership of both predictors.
     StereoCombinerAlt(PredictorI* a, PredictorI* b) : predictorA(a), predictorB(b) {
         for (int k = 0; k < Steps; ++k) costsA[k] = costsB[k] = Steps - k;
-    }
-    StereoCombinerAlt(const StereoCombinerAlt&) = delete;
-    StereoCombinerAlt& operator=(const StereoCombinerAlt&) = delete;
-
-    ~StereoCombinerAlt() override {
-        delete predictorA;
-        delete predictorB;
     }
 
     int32_t predict(int16_t previous, int16_t /*side*/) override {
@@ -75,8 +69,8 @@ private:
         return best;
     }
 
-    PredictorI* predictorA;
-    PredictorI* predictorB;
+    std::unique_ptr<PredictorI> predictorA;
+    std::unique_ptr<PredictorI> predictorB;
     int32_t callCount = 0;
     int32_t rawPrediction = 0;
     int32_t bestA = Steps / 2;
