@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -41,11 +42,8 @@ private:
     void adapt(int16_t previous) {
         const int32_t e = previous - lastPrediction;
         fastError = ((fastError * 63) >> 6) + wrapAbs(e);
-        int32_t j = (fastError + 32) >> 6;
-        if (j >= 65535) j = 65535;
-        const int32_t step = bigStepTable04[static_cast<size_t>(j)];
-        int32_t k = ((step * e + 16384) >> 15) + 16384;
-        k = k < 0 ? 0 : (k > 32767 ? 32767 : k);
+        const int32_t step = bigStepTable04[static_cast<size_t>(bigStepIndex04(fastError))];
+        const int32_t k = std::clamp(((step * e + 16384) >> 15) + 16384, 0, 32767);
         int32_t u = bigUpdateTable04[static_cast<size_t>(k)];
         if (e < 0) u = -u;
         updateWeights(ownWeights.data(), ownCompressed.currentBuffer().window(), Taps, u, useMmx);

@@ -18,11 +18,6 @@ inline int32_t bigFilterScale04(int32_t level) {
     return 14155776 / (5 * level + 36);
 }
 
-// Index of bigStepTable04 for a fast error level. The level is bounded above by
-// the table; it goes negative only after 63 * fastError wraps (damaged input),
-// and such an index is held at the table's first entry.
-inline int32_t bigStepIndex04(int32_t fastError) { return std::clamp((fastError + 32) >> 6, 0, 65535); }
-
 // The long LMS predictor of generation 04 over Taps samples of the own channel
 // (and, with two channels, Taps samples of the other). The update has the sign
 // of the error and a magnitude from bigUpdateTable04 by the error times a step

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -31,3 +32,9 @@ void buildBigCompressTable04();
 void buildBigStepTable04();
 void buildBigCompressTable02();
 void buildBigStepTable03();
+
+// Index of bigStepTable04 for a fast error level, shared by the long filters that
+// read the table. The level is bounded above by the table; it goes negative only
+// after 63 * fastError wraps (damaged input), and such an index is held at the
+// table's first entry.
+inline int32_t bigStepIndex04(int32_t fastError) { return std::clamp((fastError + 32) >> 6, 0, 65535); }
