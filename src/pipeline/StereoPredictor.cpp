@@ -28,11 +28,6 @@ StereoPredictor::StereoPredictor(int32_t channels, PredictorI* predictorA, Predi
     if (startsLow(this->gainShift)) scaleGains(false);
 }
 
-StereoPredictor::~StereoPredictor() {
-    predictorA.reset();
-    predictorB.reset();
-}
-
 void StereoPredictor::scaleGains(bool up) {
     if (up) {
         gainShift += 1;

@@ -14,9 +14,6 @@ class StereoPredictor : public PredictorI {
 public:
     // Takes ownership of both inner predictors; gainShift lies in 0 .. 31.
     StereoPredictor(int32_t channels, PredictorI* predictorA, PredictorI* predictorB, int32_t gainShift);
-    ~StereoPredictor() override;
-    StereoPredictor(const StereoPredictor&) = delete;
-    StereoPredictor& operator=(const StereoPredictor&) = delete;
 
     // `side` is not read: a stage is always called with 0.
     int32_t predict(int16_t previous, int16_t side) override;
