@@ -10,6 +10,9 @@
 #include <fstream>
 #include <string>
 
+#include "foundation/Arith.h"
+#include "foundation/Options.h"
+
 namespace fuzzsupport {
 
 // A folder of this process under $QO_FUZZ_SCRATCH (default: the temp folder),
@@ -44,6 +47,14 @@ inline std::string slurp(const std::string& path) {
 // report, which goes to standard error.
 inline void silenceStandardOutput() {
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+}
+
+// Set-up of the targets that run the drivers on scratch files: quiet console,
+// the powers-of-two table main would fill, and outputs that may be replaced.
+inline void prepareDriverRuns() {
+    silenceStandardOutput();
+    initPow2Table();
+    overwriteMode = true;
 }
 
 }  // namespace fuzzsupport

@@ -7,14 +7,11 @@
 
 #include "FuzzSupport.h"
 #include "container/Drivers.h"
-#include "foundation/Arith.h"
 #include "foundation/Error.h"
 #include "foundation/Options.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::silenceStandardOutput();
-    initPow2Table();
-    overwriteMode = true;
+    fuzzsupport::prepareDriverRuns();
     return 0;
 }
 
