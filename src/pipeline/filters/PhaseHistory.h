@@ -25,13 +25,14 @@ public:
 };
 
 // The phase buffers of a history, Window entries each, moving their window once
-// every max(Window, 128) pushes. With one phase there is nothing to decimate and
-// no buffer is kept.
+// every max(Window, 128) pushes. With one phase there is nothing to decimate: a
+// RollingBuffer serves.
 template <int Window, int Phases>
 class PhaseBuffers {
+    static_assert(Phases >= 2);
+
 protected:
     PhaseBuffers() {
-        if (Phases < 2) return;
         buffers.reserve(Phases);
         for (int i = 0; i < Phases; ++i) buffers.emplace_back(std::max(Window, 128), Window);
     }
@@ -45,8 +46,9 @@ protected:
     void advancePhase() { phase = (phase + 1) % Phases; }
 
 public:
-    PhaseBuffer& currentBuffer() { return buffers.at(static_cast<size_t>(phase)); }
-    const PhaseBuffer& currentBuffer() const { return buffers.at(static_cast<size_t>(phase)); }
+    // advancePhase keeps phase below Phases, so the index needs no check.
+    PhaseBuffer& currentBuffer() { return buffers[static_cast<size_t>(phase)]; }
+    const PhaseBuffer& currentBuffer() const { return buffers[static_cast<size_t>(phase)]; }
 
 protected:
     int32_t phase = 0;  // buffer that receives the next entry, and that is read between pushes
