@@ -55,7 +55,7 @@ private:
         const int32_t step = bigStepTable04[static_cast<size_t>(bigStepIndex04(fastError))];
         const int32_t k = std::clamp(((step * e + 16384) >> 15) + 16384, 0, 32767);
         const int32_t u = bigUpdateTable04[static_cast<size_t>(k)];
-        return e < 0 ? -u : u;
+        return selectBits(e < 0, -u, u);
     }
 
     int32_t lastPrediction = 0;

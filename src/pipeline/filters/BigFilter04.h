@@ -69,7 +69,7 @@ public:
             halve(h, {-40});
             if constexpr (Channels == 2) halve(h, {-136});
         }
-        const int32_t mu = e > 0 ? u : (e < 0 ? -u : 0);
+        const int32_t mu = withSignOf(e, u);
         const int32_t sum = updateDotProduct04(weights.data(), compressedBefore, h.window(), N, mu, useMmx);
 
         RollingBuffer<int16_t, N>& hc = compressedHistory;

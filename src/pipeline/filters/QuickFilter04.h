@@ -41,7 +41,7 @@ public:
 
         const int32_t q = e / ((level >> 13) + 24);
         const int32_t u = quickMagnitudeTable04[std::clamp(q + 8192, 0, 16383)];
-        const int32_t v = e > 0 ? u : (e < 0 ? -u : 0);
+        const int32_t v = withSignOf(e, u);
         // The update reads the compressed history before this call's push, the
         // prediction the sample history after it.
         const int16_t* compressedBefore = compressedHistory.window();

@@ -67,16 +67,16 @@ public:
     int32_t currentAttenuation() const { return attenuation; }
 
 private:
+    // Branch-free: whether prediction and error agree in sign is close to a coin toss,
+    // and a mispredicted branch here would discard the work of the stages in flight.
     void adaptGain(int32_t& gain, int32_t d) const {
         if constexpr (AdaptGain != 0) {
-            if (lastOutput == 0 || d == 0) return;
             const int32_t magnitude = wrapAbs(d);
-            if (AttenBase == 64 && magnitude <= 4) return;
             const int32_t t = (magnitude >> 9) + 1;
-            if ((lastOutput > 0) == (d > 0))
-                gain = std::min(gain + t, GainMax);
-            else
-                gain = std::max(gain - t, 1);
+            const bool hold = (lastOutput == 0) | (d == 0) | (AttenBase == 64 && magnitude <= 4);
+            const bool agree = (lastOutput > 0) == (d > 0);
+            const int32_t moved = selectBits(agree, std::min(gain + t, GainMax), std::max(gain - t, 1));
+            gain = selectBits(hold, gain, moved);
         }
     }
 
