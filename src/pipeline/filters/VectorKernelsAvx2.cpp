@@ -13,6 +13,8 @@ namespace {
 
 __m256i load(const __m256i* p) { return _mm256_loadu_si256(p); }
 
+__m256i add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+
 // One step of the update: the 16 new weights, stored and returned.
 __m256i updateStep(__m256i* w, const __m256i* x, __m256i step) {
     const __m256i updated = _mm256_sub_epi16(load(w), _mm256_mullo_epi16(load(x), step));
@@ -28,6 +30,26 @@ int32_t sumLanes(__m256i sum) {
     return _mm_cvtsi128_si32(half);
 }
 
+// The wrapping sum over all lanes of product(0) .. product(steps - 1). The products
+// are independent of each other, so the result waits on the last of them only by
+// the adds behind it: four accumulators, combined as a tree, keep those chains
+// short, and the last steps, which come last, join near its root.
+template <class Product>
+int32_t sumOfProducts(int64_t steps, Product product) {
+    __m256i sum0 = _mm256_setzero_si256();
+    __m256i sum1 = sum0, sum2 = sum0, sum3 = sum0;
+    int64_t i = 0;
+    for (; steps - i >= 4; i += 4) {
+        sum0 = add(sum0, product(i));
+        sum1 = add(sum1, product(i + 1));
+        sum2 = add(sum2, product(i + 2));
+        sum3 = add(sum3, product(i + 3));
+    }
+    __m256i rest = _mm256_setzero_si256();
+    for (; i < steps; ++i) rest = add(rest, product(i));
+    return sumLanes(add(add(add(sum0, sum1), add(sum2, sum3)), rest));
+}
+
 }  // namespace
 
 void update(int16_t* w, const int16_t* x, int n, int mu) {
@@ -40,35 +62,17 @@ void update(int16_t* w, const int16_t* x, int n, int mu) {
 int32_t dot(const int16_t* a, const int16_t* b, int n) {
     const auto* ap = reinterpret_cast<const __m256i*>(a);
     const auto* bp = reinterpret_cast<const __m256i*>(b);
-    const auto* end = ap + n / 16;
-    // Two accumulators over pairs of steps keep the adds off one dependency chain;
-    // an odd last step goes into the first.
-    __m256i sum0 = _mm256_setzero_si256();
-    __m256i sum1 = _mm256_setzero_si256();
-    for (; end - ap >= 2; ap += 2, bp += 2) {
-        sum0 = _mm256_add_epi32(sum0, _mm256_madd_epi16(load(ap), load(bp)));
-        sum1 = _mm256_add_epi32(sum1, _mm256_madd_epi16(load(ap + 1), load(bp + 1)));
-    }
-    if (ap != end) sum0 = _mm256_add_epi32(sum0, _mm256_madd_epi16(load(ap), load(bp)));
-    return sumLanes(_mm256_add_epi32(sum0, sum1));
+    return sumOfProducts(n >> 4, [&](int64_t i) { return _mm256_madd_epi16(load(ap + i), load(bp + i)); });
 }
 
-// The update's new weights feed the products while they are still in registers;
-// the accumulators are split as in dot.
+// The update's new weights feed the products while they are still in registers.
 int32_t updateDot(int16_t* w, const int16_t* x, const int16_t* h, int n, int mu) {
     const __m256i step = _mm256_set1_epi16(static_cast<int16_t>(mu));
     auto* wp = reinterpret_cast<__m256i*>(w);
     const auto* xp = reinterpret_cast<const __m256i*>(x);
     const auto* hp = reinterpret_cast<const __m256i*>(h);
-    const auto* end = xp + n / 16;
-    __m256i sum0 = _mm256_setzero_si256();
-    __m256i sum1 = _mm256_setzero_si256();
-    for (; end - xp >= 2; xp += 2, wp += 2, hp += 2) {
-        sum0 = _mm256_add_epi32(sum0, _mm256_madd_epi16(load(hp), updateStep(wp, xp, step)));
-        sum1 = _mm256_add_epi32(sum1, _mm256_madd_epi16(load(hp + 1), updateStep(wp + 1, xp + 1, step)));
-    }
-    if (xp != end) sum0 = _mm256_add_epi32(sum0, _mm256_madd_epi16(load(hp), updateStep(wp, xp, step)));
-    return sumLanes(_mm256_add_epi32(sum0, sum1));
+    return sumOfProducts(n >> 4,
+                         [&](int64_t i) { return _mm256_madd_epi16(load(hp + i), updateStep(wp + i, xp + i, step)); });
 }
 
 }  // namespace kernels::avx2
