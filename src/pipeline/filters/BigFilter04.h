@@ -31,7 +31,7 @@ class BigFilter04 final : public PredictorI {
     static constexpr int N = Channels * Taps;
 
 public:
-    BigFilter04() : useMmx(mmxAvailable()) {
+    BigFilter04() : kernels(filterKernels(mmxAvailable())) {
         buildBigCompressTable04();
         buildBigUpdateTable04();
         buildBigStepTable04();
@@ -70,7 +70,7 @@ public:
             if constexpr (Channels == 2) halve(h, {-136});
         }
         const int32_t mu = withSignOf(e, u);
-        const int32_t sum = updateDotProduct04(weights.data(), compressedBefore, h.window(), N, mu, useMmx);
+        const int32_t sum = kernels.updateDotProduct(weights.data(), compressedBefore, h.window(), N, mu);
 
         RollingBuffer<int16_t, N>& hc = compressedHistory;
         hc.push(compress(previous));
@@ -116,7 +116,7 @@ private:
     int32_t scale = 16384;
     int32_t lastPrediction = 0;
     int32_t callCount = 0;
-    bool useMmx;
+    const FilterKernels kernels;
     int32_t fastError = 1024;
     int32_t slowError = 1024;
     RollingBuffer<int16_t, N> history;
