@@ -60,9 +60,12 @@ void fill(Window& v, std::mt19937& rng, Values kind) {
         v.data()[i] = kind == Values::Uniform ? static_cast<int16_t>(uniform(rng)) : extremes[pick(rng)];
 }
 
-// Every length the chains use, and two with an odd number of 16-element steps
-// beyond the first, so loops that work on pairs of steps meet their tail.
-const int testLengths[] = {16, 32, 48, 64, 96, 144, 192, 256, 288, 320, 512};
+// Every length the chains use, and more, so that the kernels' loops, which take
+// whole groups of four steps and then the rest one by one, end in every way: with
+// 0 to 3 steps left over after no group or after some, in 16-element steps (112:
+// seven) and in the 32-element steps the widest path takes from 256 elements on,
+// where a last step may also hold only 16 elements (272, 304, 352 and 368).
+const int testLengths[] = {16, 32, 48, 64, 96, 112, 144, 192, 240, 256, 272, 288, 304, 320, 352, 368, 512};
 
 TEST_P(KernelPathTest, MatchesPlainPathOnRandomInputs) {
     std::mt19937 rng(20240611);
