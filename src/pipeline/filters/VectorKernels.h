@@ -38,7 +38,7 @@ FilterKernels filterKernels(bool useMmx);
 
 // The instruction sets the vectorised path can run on. One is picked at start-up:
 // the build's QO_KERNELS choice when the processor supports it, otherwise the
-// fastest one it supports (AVX2 before AVX-512, see defaultKernelPath).
+// fastest one it supports (see defaultKernelPath).
 enum class KernelPath { Plain, Sse2, Avx2, Avx512 };
 
 bool kernelPathSupported(KernelPath path);
