@@ -1,6 +1,9 @@
 #include "pipeline/PredictorChain.h"
 
 #include <memory>
+#include <tuple>
+#include <typeinfo>
+#include <utility>
 
 #include "pipeline/ChainStages.h"
 #include "pipeline/XYConvertor.h"
@@ -29,21 +32,78 @@ ChainStore& chainStore() {
 
 // A generation-04 stage: the combiner with its settings around two Inner predictors.
 template <class Inner, int Ch, int AdaptGain, int AttenBase, int AttenShift, int GainShift, int GainMax>
-void appendStage04(StageList& stages) {
-    appendStage<StereoCombiner04<Ch, AdaptGain, AttenBase, AttenShift, GainShift, GainMax, Inner>, Inner>(stages);
-}
+using Stage04 = StereoCombiner04<Ch, AdaptGain, AttenBase, AttenShift, GainShift, GainMax, Inner>;
+
+// The predictor stages of a layout, in chain order.
+template <class... Stages>
+struct Layout {
+    static constexpr size_t size = sizeof...(Stages);
+
+    static void append(StageList& stages) {
+        (appendStage<Stages, typename Stages::InnerPredictor>(stages), ...);
+    }
+
+    // Whether stages[first ...] are exactly these stages, type for type.
+    static bool matches(const StageList& stages, size_t first) {
+        if (stages.size() != first + size) return false;
+        size_t i = first;
+        return ((typeid(*stages[i++]) == typeid(Stages)) && ...);
+    }
+
+    // All values of v through the stages, value by value, with direct calls to the
+    // stages' own sample steps: each stage sees its inputs in the order its block
+    // loop would, so the results are those of the stages run one after the other.
+    static void run(const StageList& stages, size_t first, SampleBlock& v, bool forward) {
+        runWith(stages, first, v, forward, std::index_sequence_for<Stages...>{});
+    }
+
+private:
+    template <size_t... I>
+    static void runWith(const StageList& stages, size_t first, SampleBlock& v, bool forward,
+                        std::index_sequence<I...>) {
+        const std::tuple<Stages*...> s{static_cast<Stages*>(stages[first + I])...};
+        if (forward)
+            for (int16_t& x : v) ((x = std::get<I>(s)->encodeSample(x)), ...);
+        else
+            for (int16_t& x : v) ((x = std::get<size - 1 - I>(s)->decodeSample(x)), ...);
+    }
+};
+
+template <int Ch>
+using Normal04 = Layout<Stage04<DeltaFilter04, Ch, 0, 0, 0, 0, 0>, Stage04<QuickFilter04<Ch, 14, 16, 16>, Ch, 0, 0, 0, 0, 0>,
+                        Stage04<BigFilter04<1, 512, 9>, Ch, 1, 64, 6, 9, 512>,
+                        Stage04<BigFilter04<Ch, 96, Ch == 2 ? 7 : 6>, Ch, 1, 128, 7, 9, 512>,
+                        Stage04<BigFilter04<Ch, 16, 4>, Ch, 1, 0, 0, 8, 256>>;
+
+// High mode inserts two stages after the 512-tap stage.
+template <int Ch>
+using High04 = Layout<Stage04<DeltaFilter04, Ch, 0, 0, 0, 0, 0>, Stage04<QuickFilter04<Ch, 14, 16, 16>, Ch, 0, 0, 0, 0, 0>,
+                      Stage04<BigFilter04<1, 512, 9>, Ch, 1, 64, 6, 9, 512>,
+                      Stage04<BigFilter04<Ch, 16, 9>, Ch, 1, 128, 7, 9, 512>,
+                      Stage04<BigFilter0304<1, 288, 10, 4, 1>, Ch, 1, 128, 7, 8, 256>,
+                      Stage04<BigFilter04<Ch, 96, Ch == 2 ? 7 : 6>, Ch, 1, 128, 7, 9, 512>,
+                      Stage04<BigFilter04<Ch, 16, 4>, Ch, 1, 0, 0, 8, 256>>;
 
 template <int Ch>
 void appendLayout04(StageList& stages, bool high) {
-    appendStage04<DeltaFilter04, Ch, 0, 0, 0, 0, 0>(stages);
-    appendStage04<QuickFilter04<Ch, 14, 16, 16>, Ch, 0, 0, 0, 0, 0>(stages);
-    appendStage04<BigFilter04<1, 512, 9>, Ch, 1, 64, 6, 9, 512>(stages);
-    if (high) {
-        appendStage04<BigFilter04<Ch, 16, 9>, Ch, 1, 128, 7, 9, 512>(stages);
-        appendStage04<BigFilter0304<1, 288, 10, 4, 1>, Ch, 1, 128, 7, 8, 256>(stages);
-    }
-    appendStage04<BigFilter04<Ch, 96, Ch == 2 ? 7 : 6>, Ch, 1, 128, 7, 9, 512>(stages);
-    appendStage04<BigFilter04<Ch, 16, 4>, Ch, 1, 0, 0, 8, 256>(stages);
+    if (high)
+        High04<Ch>::append(stages);
+    else
+        Normal04<Ch>::append(stages);
+}
+
+// A stereo chain's convertor is its first stage and works on pairs; it runs over the
+// whole block before the predictor stages (and after them in the inverse), which
+// gives every stage the same inputs as the interleaved run.
+template <class L>
+bool runLayout(const StageList& stages, SampleBlock& v, bool forward, bool stereo) {
+    const size_t first = stereo ? 1 : 0;
+    if (!L::matches(stages, first)) return false;
+    if (stereo && typeid(*stages[0]) != typeid(XYConvertor04)) return false;
+    if (stereo && forward) stages[0]->transformFast(v);
+    L::run(stages, first, v, forward);
+    if (stereo && !forward) stages[0]->inverseTransformFast(v);
+    return true;
 }
 
 }  // namespace
@@ -55,6 +115,11 @@ void appendChain04(StageList& stages, bool high, int channels) {
     } else {
         appendLayout04<1>(stages, high);
     }
+}
+
+bool runFusedChain(const StageList& stages, SampleBlock& v, bool forward) {
+    return runLayout<Normal04<2>>(stages, v, forward, true) || runLayout<High04<2>>(stages, v, forward, true) ||
+           runLayout<Normal04<1>>(stages, v, forward, false) || runLayout<High04<1>>(stages, v, forward, false);
 }
 
 StageList buildPredictorChain(bool high, int channels, bool reset, int version) {

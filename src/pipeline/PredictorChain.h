@@ -9,6 +9,11 @@
 // the returned copy stays valid until the next rebuild.
 StageList buildPredictorChain(bool high, int channels, bool reset, int version);
 
+// Runs a generation-04 chain (a list built by appendChain04, matched by the stages'
+// types) over a block in one loop of direct calls, with the results of running its
+// stages one after the other; false, with v untouched, for any other list.
+bool runFusedChain(const StageList& stages, SampleBlock& v, bool forward);
+
 // Appends the generation-04 stages: with two channels the stereo layout
 // (convertor first), with any other count the mono layout over the interleaved
 // stream; high inserts two stages after the 512-tap stage.

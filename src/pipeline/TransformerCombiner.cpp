@@ -7,6 +7,7 @@
 
 #include "foundation/Options.h"
 #include "foundation/Registry.h"
+#include "pipeline/PredictorChain.h"
 
 namespace {
 std::string stageName(size_t i) { return "stage" + std::to_string(i); }
@@ -21,12 +22,12 @@ struct BoundStep {
 
 void TransformerCombiner::transformFast(SampleBlock& v) {
     startTimer("entiretransforms");
-    if (debugMode || !runDepthFirst(v, true)) runBreadthFirst(v, true);
+    if (debugMode || !(runFusedChain(stages, v, true) || runDepthFirst(v, true))) runBreadthFirst(v, true);
     stopTimer("entiretransforms");
 }
 
 void TransformerCombiner::inverseTransformFast(SampleBlock& v) {
-    if (debugMode || !runDepthFirst(v, false)) runBreadthFirst(v, false);
+    if (debugMode || !(runFusedChain(stages, v, false) || runDepthFirst(v, false))) runBreadthFirst(v, false);
 }
 
 void TransformerCombiner::runBreadthFirst(SampleBlock& v, bool forward) {

@@ -11,7 +11,9 @@
 // - otherwise depth-first: each unit of samples (a pair when a stage works on
 //   pairs) through all stages before the next unit. Each stage's adaptation is
 //   one long serial chain of dependent steps; interleaving the stages lets the
-//   processor overlap their independent chains.
+//   processor overlap their independent chains. A generation-04 chain runs
+//   this way in one loop of direct calls (runFusedChain); other lists through
+//   each stage's StageStep.
 // The stages are borrowed: they belong to the chain builder.
 class TransformerCombiner : public TransformerI {
 public:

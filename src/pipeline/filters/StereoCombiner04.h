@@ -27,6 +27,8 @@ class StereoCombiner04 final
     static_assert(AttenBase == 0 || AttenShift > 0);
 
 public:
+    using InnerPredictor = Inner;
+
     StereoCombiner04(Inner* a, Inner* b)
         : predictorA(a), predictorB(b), gainA(int32_t{1} << GainShift), gainB(gainA) {}
 
@@ -35,16 +37,16 @@ public:
         const int32_t d = s - lastOutput;
         int32_t n = 0;
         if constexpr (Channels == 1) {
-            adaptGain(gainA, d);
+            gainA = adaptedGain(gainA, d);
             lastOutput = scaled(predictorA->predict(previous, 0), gainA);
         } else {
             n = ++callCount;
             if ((n & 1) == 0) {
-                adaptGain(gainB, d);
+                gainB = adaptedGain(gainB, d);
                 lastB = previous;
                 lastOutput = scaled(predictorA->predict(lastA, previous), gainA);
             } else {
-                adaptGain(gainA, d);
+                gainA = adaptedGain(gainA, d);
                 lastA = previous;
                 lastOutput = scaled(predictorB->predict(lastB, previous), gainB);
             }
@@ -67,16 +69,21 @@ public:
     int32_t currentAttenuation() const { return attenuation; }
 
 private:
-    // Branch-free: whether prediction and error agree in sign is close to a coin toss,
-    // and a mispredicted branch here would discard the work of the stages in flight.
-    void adaptGain(int32_t& gain, int32_t d) const {
-        if constexpr (AdaptGain != 0) {
+    // The gain after the error d of the last output. Branch-free: whether prediction and
+    // error agree in sign is close to a coin toss, and a mispredicted branch here would
+    // discard the work of the stages in flight. Always inlined: it sits on the chain from
+    // one output to the next, and left out of line (the compiler's choice once the fused
+    // chain loops instantiate every stage) it made the high-mode chain a third slower.
+    [[gnu::always_inline]] int32_t adaptedGain(int32_t gain, int32_t d) const {
+        if constexpr (AdaptGain == 0) {
+            return gain;
+        } else {
             const int32_t magnitude = wrapAbs(d);
             const int32_t t = (magnitude >> 9) + 1;
             const bool hold = (lastOutput == 0) | (d == 0) | (AttenBase == 64 && magnitude <= 4);
             const bool agree = (lastOutput > 0) == (d > 0);
             const int32_t moved = selectBits(agree, std::min(gain + t, GainMax), std::max(gain - t, 1));
-            gain = selectBits(hold, gain, moved);
+            return selectBits(hold, gain, moved);
         }
     }
 
