@@ -125,8 +125,10 @@ void encodeHistogramSymbol(RangeCoder& coder, int32_t s, const ShrinkingHistogra
     coder.encode(static_cast<uint32_t>(cum), static_cast<uint32_t>(cum + count), static_cast<uint32_t>(total));
 }
 
-// Returns whether the value was escaped.
-bool encodeValue(RangeCoder& coder, ShrinkingHistogram& hist, int32_t total, uint16_t u, ValueCode code) {
+// Returns whether the value was escaped. Inlined into the lane loop: a call per value
+// and lane costs more than the coding itself.
+[[gnu::always_inline]] inline bool encodeValue(RangeCoder& coder, ShrinkingHistogram& hist, int32_t total, uint16_t u,
+                                               ValueCode code) {
     const int32_t q = code.quotient;
     int32_t scale = code.scale;
     const int32_t s = std::min(q, ModelSmooth04::kEscape);
@@ -209,6 +211,60 @@ void encodeInModes(ModePasses<Lanes>& p, const uint16_t* u, int32_t n, bool ster
     if (escapes > 0) debugValues["Entropy Encoder overflow"] += escapes;
 }
 
+// ---- decoding operations on a coder ----
+
+uint32_t decodeBits(RangeCoder& coder, uint32_t n) {
+    const uint32_t t = coder.getCountShift(n);
+    coder.decodeUpdate(t, t + 1);
+    return t;
+}
+
+[[gnu::always_inline]] inline uint32_t decodeUniform(RangeCoder& coder, uint32_t total) {
+    const uint32_t t = coder.getCount(total);
+    coder.decodeUpdate(t, t + 1);
+    return t;
+}
+
+uint32_t decodeSmallCount(RangeCoder& coder, const std::vector<int32_t>& table) {
+    const uint32_t t = coder.getCount(static_cast<uint32_t>(table.back()));
+    uint32_t s = 0;
+    while (static_cast<uint32_t>(table[s + 1]) <= t) ++s;  // t is below the last entry
+    coder.decodeUpdate(static_cast<uint32_t>(table[s]), static_cast<uint32_t>(table[s + 1]));
+    return s;
+}
+
+// A damaged stream can present a target that no bin covers (the counts then sum to less
+// than the total).
+[[gnu::always_inline]] inline int32_t decodeHistogramSymbol(RangeCoder& coder, const ShrinkingHistogram& hist,
+                                                            int32_t total) {
+    const uint32_t t = coder.getCount(static_cast<uint32_t>(total));
+    const int32_t s = hist.binHolding(static_cast<int32_t>(t));
+    if (s < 0) inconsistentModel();
+    const uint32_t cum = static_cast<uint32_t>(hist.below(s));
+    coder.decodeUpdate(cum, cum + static_cast<uint32_t>(hist.count(s)));
+    return s;
+}
+
+// Inlined into the block's value loop like encodeValue.
+[[gnu::always_inline]] inline uint16_t decodeValue(RangeCoder& coder, ShrinkingHistogram& hist, int32_t total,
+                                                   int32_t mode, int32_t& state) {
+    const int32_t s = decodeHistogramSymbol(coder, hist, total);
+    takeFromBin(hist, s);
+    uint32_t q = static_cast<uint32_t>(s);
+    uint32_t scale = static_cast<uint32_t>(scaleOf(state));
+    if (s == ModelSmooth04::kEscape) {
+        const uint32_t length = decodeBits(coder, 5);
+        if (length > kMaxEscapeLength) corruptInput();
+        scale = static_cast<uint32_t>(pow2(static_cast<int>(length)));
+        q = 0;
+    }
+    const uint32_t r = scale >= 2 ? decodeUniform(coder, scale) : 0;
+    const uint32_t u = q * scale + r;
+    if (u > kMaxFolded) corruptInput();
+    state = updatedState(state, u, mode);
+    return static_cast<uint16_t>(u);
+}
+
 }  // namespace
 
 ModelSmooth04::ModelSmooth04(int32_t channelCount, RangeCoder* rangeCoder)
@@ -244,39 +300,6 @@ const std::array<int32_t, ModelSmooth04::kBins>& ModelSmooth04::lastBlockHistogr
 
 int32_t ModelSmooth04::lastBlockScale(size_t i) {
     return valueCodes04.at(i).scale;
-}
-
-// ---- decoding operations on the coder ----
-
-uint32_t ModelSmooth04::decodeBits(uint32_t n) {
-    const uint32_t t = coder->getCountShift(n);
-    coder->decodeUpdate(t, t + 1);
-    return t;
-}
-
-uint32_t ModelSmooth04::decodeUniform(uint32_t total) {
-    const uint32_t t = coder->getCount(total);
-    coder->decodeUpdate(t, t + 1);
-    return t;
-}
-
-uint32_t ModelSmooth04::decodeSmallCount(const std::vector<int32_t>& table) {
-    const uint32_t t = coder->getCount(static_cast<uint32_t>(table.back()));
-    uint32_t s = 0;
-    while (static_cast<uint32_t>(table[s + 1]) <= t) ++s;  // t is below the last entry
-    coder->decodeUpdate(static_cast<uint32_t>(table[s]), static_cast<uint32_t>(table[s + 1]));
-    return s;
-}
-
-// A damaged stream can present a target that no bin covers (the counts then sum to less
-// than the total).
-int32_t ModelSmooth04::decodeHistogramSymbol(const ShrinkingHistogram& hist, int32_t total) {
-    const uint32_t t = coder->getCount(static_cast<uint32_t>(total));
-    const int32_t s = hist.binHolding(static_cast<int32_t>(t));
-    if (s < 0) inconsistentModel();
-    const uint32_t cum = static_cast<uint32_t>(hist.below(s));
-    coder->decodeUpdate(cum, cum + static_cast<uint32_t>(hist.count(s)));
-    return s;
 }
 
 // ---- encoding ----
@@ -364,10 +387,10 @@ void ModelSmooth04::decodeResiduals(std::vector<int16_t>& out, int32_t count) {
     int32_t first = 0;   // position of value 0
     int32_t stride = 1;  // distance between positions
     if (channels == 1) {
-        if (decodeBits(1) != 0) return;
+        if (decodeBits(*coder, 1) != 0) return;
     } else if (channels == 2) {
-        const bool silent0 = decodeBits(1) == 1;
-        const bool silent1 = decodeBits(1) == 1;
+        const bool silent0 = decodeBits(*coder, 1) == 1;
+        const bool silent1 = decodeBits(*coder, 1) == 1;
         if (silent0 && silent1) return;
         if (silent0 || silent1) {
             n = count / 2;
@@ -377,43 +400,25 @@ void ModelSmooth04::decodeResiduals(std::vector<int16_t>& out, int32_t count) {
             stereo = true;
         }
     } else {
-        decodeBits(1);
-        decodeBits(1);
+        decodeBits(*coder, 1);
+        decodeBits(*coder, 1);
     }
-    const int32_t mode = static_cast<int32_t>(decodeBits(2) + 1);
+    const int32_t mode = static_cast<int32_t>(decodeBits(*coder, 2) + 1);
 
     Histogram hist{};
     int32_t received = 0;
     for (int32_t b = 0; b < kBins && received < n; ++b) {
         const int32_t remaining = n - received;
         const uint32_t binCount = remaining < kSmallCountLimit
-                                      ? decodeSmallCount(smallCountTables[static_cast<size_t>(remaining - 1)])
-                                      : decodeUniform(static_cast<uint32_t>(remaining + 1));
+                                      ? decodeSmallCount(*coder, smallCountTables[static_cast<size_t>(remaining - 1)])
+                                      : decodeUniform(*coder, static_cast<uint32_t>(remaining + 1));
         hist[static_cast<size_t>(b)] = static_cast<int32_t>(binCount);
         received += static_cast<int32_t>(binCount);
     }
     ShrinkingHistogram left(hist);
     for (int32_t k = 0; k < n; ++k) {
         int32_t& state = (stereo && (k & 1)) ? scaleState1 : scaleState0;
-        const uint16_t u = decodeValue(left, n - k, mode, state);
+        const uint16_t u = decodeValue(*coder, left, n - k, mode, state);
         out[static_cast<size_t>(first + stride * k)] = unfold(u);
     }
-}
-
-uint16_t ModelSmooth04::decodeValue(ShrinkingHistogram& hist, int32_t total, int32_t mode, int32_t& state) {
-    const int32_t s = decodeHistogramSymbol(hist, total);
-    takeFromBin(hist, s);
-    uint32_t q = static_cast<uint32_t>(s);
-    uint32_t scale = static_cast<uint32_t>(scaleOf(state));
-    if (s == kEscape) {
-        const uint32_t length = decodeBits(5);
-        if (length > kMaxEscapeLength) corruptInput();
-        scale = static_cast<uint32_t>(pow2(static_cast<int>(length)));
-        q = 0;
-    }
-    const uint32_t r = scale >= 2 ? decodeUniform(scale) : 0;
-    const uint32_t u = q * scale + r;
-    if (u > kMaxFolded) corruptInput();
-    state = updatedState(state, u, mode);
-    return static_cast<uint16_t>(u);
 }

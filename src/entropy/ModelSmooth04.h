@@ -7,7 +7,6 @@
 #include "entropy/GenericModel.h"
 
 class RangeCoder;
-class ShrinkingHistogram;
 
 // Frequencies of the bin counts: row j (j + 2 values, rows back to back) holds the
 // frequencies of the counts 0 ... j + 1 of one bin when j + 1 values are still to be
@@ -53,12 +52,6 @@ private:
 
     int32_t chooseAdaptationMode(const uint16_t* u, int32_t n, bool stereo);
     void encodeWithMode(int32_t mode, const uint16_t* u, int32_t n, bool stereo);
-    uint16_t decodeValue(ShrinkingHistogram& hist, int32_t total, int32_t mode, int32_t& state);
-
-    uint32_t decodeBits(uint32_t n);
-    uint32_t decodeUniform(uint32_t total);
-    uint32_t decodeSmallCount(const std::vector<int32_t>& table);
-    int32_t decodeHistogramSymbol(const ShrinkingHistogram& hist, int32_t total);
 
     RangeCoder* coder;
     int32_t scaleState0 = 16384;
