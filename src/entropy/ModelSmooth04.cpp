@@ -415,10 +415,18 @@ void ModelSmooth04::decodeResiduals(std::vector<int16_t>& out, int32_t count) {
         hist[static_cast<size_t>(b)] = static_cast<int32_t>(binCount);
         received += static_cast<int32_t>(binCount);
     }
+    // The values are decoded on local copies of the coder and the scale states: nothing
+    // else can reach them, so they stay in registers instead of being stored and reloaded
+    // around every stream byte (the byte counter's stores might otherwise alias them).
+    RangeCoder local = std::move(*coder);
+    std::array<int32_t, 2> states = {scaleState0, scaleState1};
     ShrinkingHistogram left(hist);
+    int16_t* const values = out.data() + first;
     for (int32_t k = 0; k < n; ++k) {
-        int32_t& state = (stereo && (k & 1)) ? scaleState1 : scaleState0;
-        const uint16_t u = decodeValue(*coder, left, n - k, mode, state);
-        out[static_cast<size_t>(first + stride * k)] = unfold(u);
+        int32_t& state = states[stereo ? static_cast<size_t>(k & 1) : 0];
+        values[static_cast<ptrdiff_t>(stride) * k] = unfold(decodeValue(local, left, n - k, mode, state));
     }
+    *coder = std::move(local);
+    scaleState0 = states[0];
+    scaleState1 = states[1];
 }

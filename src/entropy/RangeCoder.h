@@ -24,6 +24,9 @@ public:
     RangeCoder();
     RangeCoder(const RangeCoder&) = delete;
     RangeCoder& operator=(const RangeCoder&) = delete;
+    // A model may move the coder into a local for a run of symbols and back after it.
+    RangeCoder(RangeCoder&&) = default;
+    RangeCoder& operator=(RangeCoder&&) = default;
 
     void encode(uint32_t cumLow, uint32_t cumHigh, uint32_t total);
     void encodeShift(uint32_t cumLow, uint32_t cumHigh, uint32_t shift);
