@@ -53,6 +53,7 @@ private:
     uint32_t unitWidthShift(uint32_t shift) const;
     void put(uint32_t byte);
     uint32_t take();
+    int32_t shiftSettled();
     void normaliseOutput();
     void normaliseInput();
 
@@ -95,7 +96,23 @@ inline uint32_t RangeCoder::take() {
     return static_cast<uint32_t>(c);
 }
 
+// Shifts the top byte of low out when it is settled, with a variable shift instead of a
+// branch; returns 1 when it did. A step that is not due changes nothing.
+inline int32_t RangeCoder::shiftSettled() {
+    const uint32_t due = (low ^ (low + range)) < TOP ? 1u : 0u;
+    low <<= due * 8;
+    range <<= due * 8;
+    return static_cast<int32_t>(due);
+}
+
+// Whether a symbol ends with zero, one or two settled bytes is what a branch predictor
+// cannot guess, so counting mode takes two steps unconditionally before the loop, which
+// then rarely shifts again.
 inline void RangeCoder::normaliseOutput() {
+    if (file == nullptr) {
+        byteTally += shiftSettled();
+        byteTally += shiftSettled();
+    }
     for (;;) {
         if ((low ^ (low + range)) >= TOP) {
             if (range >= BOTTOM) return;
