@@ -9,9 +9,9 @@
 // n is a multiple of 16; the pointers need no alignment.
 //
 // The x86 paths live in files compiled with their own target flags. Those files
-// include nothing but this header and the intrinsics headers, so no inline
-// function compiled for a wider instruction set can be shared with the rest of
-// the program.
+// include nothing but this header, VectorKernelSums.h (a template they instantiate
+// with types of their own) and the intrinsics headers, so no inline function
+// compiled for a wider instruction set can be shared with the rest of the program.
 namespace kernels {
 
 namespace plain {

@@ -1,6 +1,7 @@
 #include <immintrin.h>
 
 #include "pipeline/filters/VectorKernelPaths.h"
+#include "pipeline/filters/VectorKernelSums.h"
 
 // AVX2 kernels, 16 elements (one register) per step, with the same wrapping
 // operations as the SSE2 path: multiply-low and subtract for the update, pmaddwd
@@ -13,7 +14,11 @@ namespace {
 
 __m256i load(const __m256i* p) { return _mm256_loadu_si256(p); }
 
-__m256i add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+// The 32-bit lane operations of the shared accumulator tree.
+struct Lanes {
+    static __m256i zero() { return _mm256_setzero_si256(); }
+    static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+};
 
 // One step of the update: the 16 new weights, stored and returned.
 __m256i updateStep(__m256i* w, const __m256i* x, __m256i step) {
@@ -30,24 +35,10 @@ int32_t sumLanes(__m256i sum) {
     return _mm_cvtsi128_si32(half);
 }
 
-// The wrapping sum over all lanes of product(0) .. product(steps - 1). The products
-// are independent of each other, so the result waits on the last of them only by
-// the adds behind it: four accumulators, combined as a tree, keep those chains
-// short, and the last steps, which come last, join near its root.
+// The wrapping sum over all lanes of product(0) .. product(steps - 1).
 template <class Product>
 int32_t sumOfProducts(int64_t steps, Product product) {
-    __m256i sum0 = _mm256_setzero_si256();
-    __m256i sum1 = sum0, sum2 = sum0, sum3 = sum0;
-    int64_t i = 0;
-    for (; steps - i >= 4; i += 4) {
-        sum0 = add(sum0, product(i));
-        sum1 = add(sum1, product(i + 1));
-        sum2 = add(sum2, product(i + 2));
-        sum3 = add(sum3, product(i + 3));
-    }
-    __m256i rest = _mm256_setzero_si256();
-    for (; i < steps; ++i) rest = add(rest, product(i));
-    return sumLanes(add(add(add(sum0, sum1), add(sum2, sum3)), rest));
+    return sumLanes(sumOfSteps<Lanes>(steps, product));
 }
 
 }  // namespace

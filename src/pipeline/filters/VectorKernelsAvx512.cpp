@@ -1,6 +1,7 @@
 #include <immintrin.h>
 
 #include "pipeline/filters/VectorKernelPaths.h"
+#include "pipeline/filters/VectorKernelSums.h"
 
 // AVX-512 (F and BW) kernels, 32 elements (one register) per step, with the same
 // wrapping operations as the narrower paths: multiply-low and subtract for the update,
@@ -48,7 +49,11 @@ __m512i updateStep(int16_t* w, const int16_t* x, __m512i step, Width width) {
     return updated;
 }
 
-__m512i add(__m512i a, __m512i b) { return _mm512_add_epi32(a, b); }
+// The 32-bit lane operations of the shared accumulator tree.
+struct Lanes {
+    static __m512i zero() { return _mm512_setzero_si512(); }
+    static __m512i add(__m512i a, __m512i b) { return _mm512_add_epi32(a, b); }
+};
 
 // The wrapping sum of the sixteen 32-bit lanes, in registers.
 int32_t sumLanes(__m512i sum) {
@@ -60,25 +65,13 @@ int32_t sumLanes(__m512i sum) {
 }
 
 // The wrapping sum over all lanes of product(i, width) for the steps i = 0, 32, ...
-// below n. The products are independent of each other, so the result waits on the
-// last of them only by the adds behind it: four accumulators, combined as a tree,
-// keep those chains short, and the last steps, which come last, join near its root.
+// below n, the last one half a register when n is not a multiple of 32.
 template <class Product>
 int32_t sumOfProducts(int64_t n, Product product) {
-    __m512i sum0 = _mm512_setzero_si512();
-    __m512i sum1 = sum0, sum2 = sum0, sum3 = sum0;
     const int64_t full = n & ~int64_t{31};
-    int64_t i = 0;
-    for (; full - i >= 128; i += 128) {
-        sum0 = add(sum0, product(i, Width::Full));
-        sum1 = add(sum1, product(i + 32, Width::Full));
-        sum2 = add(sum2, product(i + 64, Width::Full));
-        sum3 = add(sum3, product(i + 96, Width::Full));
-    }
-    __m512i rest = _mm512_setzero_si512();
-    for (; i < full; i += 32) rest = add(rest, product(i, Width::Full));
-    if (full < n) rest = add(rest, product(full, Width::Half));
-    return sumLanes(add(add(add(sum0, sum1), add(sum2, sum3)), rest));
+    __m512i sum = sumOfSteps<Lanes>(full / 32, [&](int64_t step) { return product(32 * step, Width::Full); });
+    if (full < n) sum = Lanes::add(sum, product(full, Width::Half));
+    return sumLanes(sum);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <emmintrin.h>
 
 #include "pipeline/filters/VectorKernelPaths.h"
+#include "pipeline/filters/VectorKernelSums.h"
 
 // SSE2 kernels, 8 elements (one register) per step. The update uses the wrapping
 // 16-bit multiply-low and subtract; the dot product uses pmaddwd, whose one
@@ -12,7 +13,11 @@ namespace {
 
 __m128i load(const __m128i* p) { return _mm_loadu_si128(p); }
 
-__m128i add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
+// The 32-bit lane operations of the shared accumulator tree.
+struct Lanes {
+    static __m128i zero() { return _mm_setzero_si128(); }
+    static __m128i add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
+};
 
 // One step of the update: the 8 new weights, stored and returned.
 __m128i updateStep(__m128i* w, const __m128i* x, __m128i step) {
@@ -28,24 +33,10 @@ int32_t sumLanes(__m128i sum) {
     return _mm_cvtsi128_si32(sum);
 }
 
-// The wrapping sum over all lanes of product(0) .. product(steps - 1). The products
-// are independent of each other, so the result waits on the last of them only by
-// the adds behind it: four accumulators, combined as a tree, keep those chains
-// short, and the last steps, which come last, join near its root.
+// The wrapping sum over all lanes of product(0) .. product(steps - 1).
 template <class Product>
 int32_t sumOfProducts(int64_t steps, Product product) {
-    __m128i sum0 = _mm_setzero_si128();
-    __m128i sum1 = sum0, sum2 = sum0, sum3 = sum0;
-    int64_t i = 0;
-    for (; steps - i >= 4; i += 4) {
-        sum0 = add(sum0, product(i));
-        sum1 = add(sum1, product(i + 1));
-        sum2 = add(sum2, product(i + 2));
-        sum3 = add(sum3, product(i + 3));
-    }
-    __m128i rest = _mm_setzero_si128();
-    for (; i < steps; ++i) rest = add(rest, product(i));
-    return sumLanes(add(add(add(sum0, sum1), add(sum2, sum3)), rest));
+    return sumLanes(sumOfSteps<Lanes>(steps, product));
 }
 
 }  // namespace
