@@ -69,20 +69,28 @@ private:
     }
 };
 
+// The stages of the generation-04 chains, for Ch channels.
 template <int Ch>
-using Normal04 = Layout<Stage04<DeltaFilter04, Ch, 0, 0, 0, 0, 0>, Stage04<QuickFilter04<Ch, 14, 16, 16>, Ch, 0, 0, 0, 0, 0>,
-                        Stage04<BigFilter04<1, 512, 9>, Ch, 1, 64, 6, 9, 512>,
-                        Stage04<BigFilter04<Ch, 96, Ch == 2 ? 7 : 6>, Ch, 1, 128, 7, 9, 512>,
-                        Stage04<BigFilter04<Ch, 16, 4>, Ch, 1, 0, 0, 8, 256>>;
+using DeltaStage = Stage04<DeltaFilter04, Ch, 0, 0, 0, 0, 0>;
+template <int Ch>
+using QuickStage = Stage04<QuickFilter04<Ch, 14, 16, 16>, Ch, 0, 0, 0, 0, 0>;
+template <int Ch>
+using LongStage = Stage04<BigFilter04<1, 512, 9>, Ch, 1, 64, 6, 9, 512>;
+template <int Ch>
+using HighShortStage = Stage04<BigFilter04<Ch, 16, 9>, Ch, 1, 128, 7, 9, 512>;
+template <int Ch>
+using HighDecimatedStage = Stage04<BigFilter0304<1, 288, 10, 4, 1>, Ch, 1, 128, 7, 8, 256>;
+template <int Ch>
+using MiddleStage = Stage04<BigFilter04<Ch, 96, Ch == 2 ? 7 : 6>, Ch, 1, 128, 7, 9, 512>;
+template <int Ch>
+using ShortStage = Stage04<BigFilter04<Ch, 16, 4>, Ch, 1, 0, 0, 8, 256>;
 
+template <int Ch>
+using Normal04 = Layout<DeltaStage<Ch>, QuickStage<Ch>, LongStage<Ch>, MiddleStage<Ch>, ShortStage<Ch>>;
 // High mode inserts two stages after the 512-tap stage.
 template <int Ch>
-using High04 = Layout<Stage04<DeltaFilter04, Ch, 0, 0, 0, 0, 0>, Stage04<QuickFilter04<Ch, 14, 16, 16>, Ch, 0, 0, 0, 0, 0>,
-                      Stage04<BigFilter04<1, 512, 9>, Ch, 1, 64, 6, 9, 512>,
-                      Stage04<BigFilter04<Ch, 16, 9>, Ch, 1, 128, 7, 9, 512>,
-                      Stage04<BigFilter0304<1, 288, 10, 4, 1>, Ch, 1, 128, 7, 8, 256>,
-                      Stage04<BigFilter04<Ch, 96, Ch == 2 ? 7 : 6>, Ch, 1, 128, 7, 9, 512>,
-                      Stage04<BigFilter04<Ch, 16, 4>, Ch, 1, 0, 0, 8, 256>>;
+using High04 = Layout<DeltaStage<Ch>, QuickStage<Ch>, LongStage<Ch>, HighShortStage<Ch>, HighDecimatedStage<Ch>,
+                      MiddleStage<Ch>, ShortStage<Ch>>;
 
 template <int Ch>
 void appendLayout04(StageList& stages, bool high) {
