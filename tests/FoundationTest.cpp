@@ -46,6 +46,23 @@ TEST(Foundation, WrapAbsKeepsMostNegative) {
     EXPECT_EQ(wrapAbs(INT32_MIN), INT32_MIN);
 }
 
+// Against the hardware division for every divisor of the range, at the ends of the
+// dividend range and beside every multiple of the divisor there, in the orders of
+// divisors a filter meets: rising, falling, repeated.
+TEST(Foundation, SlowDivisorRoundsTowardZeroLikeDivision) {
+    SlowDivisor slow;
+    auto check = [&](int32_t x, int32_t d) { ASSERT_EQ(slow.divide(x, d), x / d) << x << " / " << d; };
+    const int32_t ends[] = {0, 1, -1, 32767, -32767, 32768, -32768, 12345, -12345};
+    for (int32_t d = 1; d < (1 << 17); ++d) {
+        for (const int32_t x : ends) check(x, d);
+        for (int32_t k = 1; k * d <= 32768 && k <= 64; ++k)
+            for (const int32_t x : {k * d - 1, k * d, k * d + 1, -(k * d - 1), -(k * d), -(k * d + 1)})
+                if (x >= -32768 && x <= 32768) check(x, d);
+    }
+    for (int32_t d = (1 << 17) - 1; d >= 1; d -= 97) check(-32768, d);
+    for (const int32_t d : {24, 24, 25, 24, 8216}) check(-32767, d);
+}
+
 TEST(Foundation, StopTimerWithoutStartAddsWholeClock) {
     timerStarts.erase("never-started");
     timerTotals.erase("never-started");

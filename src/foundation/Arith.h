@@ -29,6 +29,27 @@ inline int32_t wrapAbs(int32_t v) {
     return v < 0 ? static_cast<int32_t>(0u - static_cast<uint32_t>(v)) : v;
 }
 
+// x / d rounded toward zero, for |x| <= 2^15 and 0 < d < 2^17, through a reciprocal
+// made again only when d changes: where the divisor moves slowly, a hardware division
+// leaves the chain of dependent operations it would sit on. With m = floor(2^32 / d) + 1,
+// |x| * m / 2^32 exceeds |x| / d by at most |x| / 2^32 <= 2^-17, which is less than
+// 1/d, the least distance from the fraction of |x| / d to the next integer.
+class SlowDivisor {
+public:
+    int32_t divide(int32_t x, int32_t d) {
+        if (d != divisor) {
+            divisor = d;
+            reciprocal = (uint64_t{1} << 32) / static_cast<uint64_t>(d) + 1;
+        }
+        const int32_t q = static_cast<int32_t>((static_cast<uint64_t>(wrapAbs(x)) * reciprocal) >> 32);
+        return x < 0 ? -q : q;
+    }
+
+private:
+    int32_t divisor = 0;
+    uint64_t reciprocal = 0;
+};
+
 extern std::vector<int32_t> pow2Table;
 void initPow2Table();
 int32_t pow2(int i);

@@ -39,7 +39,8 @@ public:
         const int32_t level = errorLevel.sum + 1024;
         errorLevel.push(wrapAbs(e));
 
-        const int32_t q = e / ((level >> 13) + 24);
+        // |e| <= 2^15 and the divisor stays below 2^14 (the level is at most 2048 * 32768 + 1024).
+        const int32_t q = divisor.divide(e, (level >> 13) + 24);
         const int32_t u = quickMagnitudeTable04[std::clamp(q + 8192, 0, 16383)];
         const int32_t v = withSignOf(e, u);
         // The update reads the compressed history before this call's push, the
@@ -97,5 +98,6 @@ private:
     alignas(64) std::array<int16_t, N> weights{};  // aligned: the kernels load it whole
     int32_t lastPrediction = 0;
     int32_t callCount = 0;
+    SlowDivisor divisor;
     const FilterKernels kernels;
 };
