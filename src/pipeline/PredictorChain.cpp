@@ -34,6 +34,12 @@ ChainStore& chainStore() {
 template <class Inner, int Ch, int AdaptGain, int AttenBase, int AttenShift, int GainShift, int GainMax>
 using Stage04 = StereoCombiner04<Ch, AdaptGain, AttenBase, AttenShift, GainShift, GainMax, Inner>;
 
+// Whether the stage is an object of type T itself (not of a type derived from it).
+template <class T>
+bool isExactly(const TransformerI* stage) {
+    return typeid(*stage) == typeid(T);
+}
+
 // The predictor stages of a layout, in chain order.
 template <class... Stages>
 struct Layout {
@@ -47,7 +53,7 @@ struct Layout {
     static bool matches(const StageList& stages, size_t first) {
         if (stages.size() != first + size) return false;
         size_t i = first;
-        return ((typeid(*stages[i++]) == typeid(Stages)) && ...);
+        return (isExactly<Stages>(stages[i++]) && ...);
     }
 
     // All values of v through the stages, value by value, with direct calls to the
@@ -107,7 +113,7 @@ template <class L>
 bool runLayout(const StageList& stages, SampleBlock& v, bool forward, bool stereo) {
     const size_t first = stereo ? 1 : 0;
     if (!L::matches(stages, first)) return false;
-    if (stereo && typeid(*stages[0]) != typeid(XYConvertor04)) return false;
+    if (stereo && !isExactly<XYConvertor04>(stages[0])) return false;
     if (stereo && forward) stages[0]->transformFast(v);
     L::run(stages, first, v, forward);
     if (stereo && !forward) stages[0]->inverseTransformFast(v);
