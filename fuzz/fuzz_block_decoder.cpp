@@ -3,16 +3,11 @@
 // generation, the channel count (1, 2 or 3), the number of blocks and their
 // length; the rest is the coded stream. Only an Error may end the stream.
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "FuzzSupport.h"
 #include "entropy/BinaryFile.h"
-#include "entropy/BitstreamFast.h"
-#include "entropy/ModelSmooth02.h"
-#include "entropy/ModelSmooth03.h"
-#include "entropy/ModelSmooth04.h"
-#include "entropy/RangeCoder.h"
+#include "entropy/SegmentDecoder.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
 
@@ -31,22 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = fuzzsupport::scratchFile("stream.bin", data + 4, size - 4);
     try {
         BinaryFile file(path, true);
-        std::unique_ptr<RangeCoder> rangeCoder;
-        std::unique_ptr<BitstreamFast> bitCoder;
-        std::unique_ptr<GenericModelI> model;
-        if (version == 4) {
-            rangeCoder = std::make_unique<RangeCoder>(file, RangeCoder::Mode::decoding);
-            model = std::make_unique<ModelSmooth04>(channels, rangeCoder.get());
-        } else {
-            bitCoder = std::make_unique<BitstreamFast>(&file, true);
-            if (version == 3)
-                model = std::make_unique<ModelSmooth03>(channels, bitCoder.get());
-            else
-                model = std::make_unique<ModelSmooth02>(channels, bitCoder.get());
-        }
-        model->startDecoding();
+        SegmentDecoder segment(file, version, channels);
         std::vector<int16_t> out;
-        for (int b = 0; b < blocks; ++b) model->decodeResiduals(out, count);
+        for (int b = 0; b < blocks; ++b) segment.model().decodeResiduals(out, count);
     } catch (const Error&) {
     }
     return 0;

@@ -4,11 +4,7 @@
 #include <filesystem>
 
 #include "container/Wav.h"
-#include "entropy/BitstreamFast.h"
-#include "entropy/ModelSmooth02.h"
-#include "entropy/ModelSmooth03.h"
-#include "entropy/ModelSmooth04.h"
-#include "entropy/RangeCoder.h"
+#include "entropy/SegmentDecoder.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
 #include "foundation/Options.h"
@@ -91,9 +87,7 @@ void ContainerReader::readContainerHeader() {
 }
 
 void ContainerReader::releaseSegment() {
-    model.reset();
-    rangeDecoder.reset();
-    bitReader.reset();
+    segment.reset();
 }
 
 void ContainerReader::positionAtSegment(int32_t segment) {
@@ -121,20 +115,8 @@ void ContainerReader::positionAtSegment(int32_t segment) {
 
 void ContainerReader::entropyDecodeBlock(SampleBlock& samples, int32_t count, bool key) {
     if (key) releaseSegment();
-    if (!model) {
-        if (version == 4) {
-            rangeDecoder = std::make_unique<RangeCoder>(file, RangeCoder::Mode::decoding);
-            model = std::make_unique<ModelSmooth04>(channels, rangeDecoder.get());
-        } else {
-            bitReader = std::make_unique<BitstreamFast>(&file, true);
-            if (version == 3)
-                model = std::make_unique<ModelSmooth03>(channels, bitReader.get());
-            else
-                model = std::make_unique<ModelSmooth02>(channels, bitReader.get());
-        }
-        model->startDecoding();
-    }
-    model->decodeResiduals(samples, count);
+    if (!segment) segment = std::make_unique<SegmentDecoder>(file, version, channels);
+    segment->model().decodeResiduals(samples, count);
 }
 
 void ContainerReader::readBlock(SampleBlock& samples, int32_t i) {

@@ -6,11 +6,9 @@
 
 #include "container/ContainerFormat.h"
 #include "entropy/BinaryFile.h"
-#include "entropy/GenericModel.h"
 #include "pipeline/Transform.h"
 
-class BitstreamFast;
-class RangeCoder;
+class SegmentDecoder;
 class WavWriter;
 
 // Reads a container of any generation: checks the header, then hands out the
@@ -52,9 +50,6 @@ private:
     const Generation* gen = nullptr;
     std::vector<int64_t> seekTable;
     int64_t trailerOffset = 0;
-    // The current segment's coder (generation 04: rangeDecoder; 02 and 03: bitReader)
-    // and the model that borrows it.
-    std::unique_ptr<RangeCoder> rangeDecoder;
-    std::unique_ptr<BitstreamFast> bitReader;
-    std::unique_ptr<GenericModelI> model;
+    // The current segment's coder and model; none before the first block.
+    std::unique_ptr<SegmentDecoder> segment;
 };
