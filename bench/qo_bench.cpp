@@ -8,6 +8,7 @@
 // With no files it takes the real recordings (sp_*.wav) of ../shared/corpus.
 // With --reference-qo it also checks that the containers of both builds are
 // identical byte for byte.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,10 +16,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,22 @@ struct Run {
     long peakKilobytes = 0;
 };
 
-// Runs a shell command and measures the processor time and peak memory of the child.
-Run runCommand(const std::string& command) {
+// Runs a program with its output discarded and measures the processor time and peak
+// memory of that process alone: it is started without a shell, whose own start-up
+// would otherwise count against every tool.
+Run runProgram(const std::vector<std::string>& args) {
     Run r;
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        const int devNull = open("/dev/null", O_WRONLY);
+        if (devNull >= 0) {
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+        }
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
@@ -50,41 +61,71 @@ Run runCommand(const std::string& command) {
     return r;
 }
 
-std::vector<uint8_t> bytesOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// Whether two files hold the same bytes. Read in pieces: a child forked from this
+// process starts with its resident pages, and a whole file held here would count
+// towards the peak memory of the tool measured next.
+bool sameBytes(const fs::path& a, const fs::path& b) {
+    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+    if (!x || !y) return false;
+    std::vector<char> p(1 << 16), q(1 << 16);
+    for (;;) {
+        x.read(p.data(), static_cast<std::streamsize>(p.size()));
+        y.read(q.data(), static_cast<std::streamsize>(q.size()));
+        if (x.gcount() != y.gcount() || std::memcmp(p.data(), q.data(), static_cast<size_t>(x.gcount())) != 0)
+            return false;
+        if (x.gcount() == 0) return true;
+    }
 }
 
 // Seconds of audio in a WAV file, from its format and data chunks.
 double audioSeconds(const fs::path& p) {
-    const std::vector<uint8_t> b = bytesOf(p);
-    auto u32 = [&](size_t i) {
-        return uint32_t(b[i]) | uint32_t(b[i + 1]) << 8 | uint32_t(b[i + 2]) << 16 | uint32_t(b[i + 3]) << 24;
+    std::ifstream in(p, std::ios::binary);
+    auto u32 = [](const uint8_t* b) {
+        return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
     };
     uint32_t byteRate = 0;
-    for (size_t pos = 12; pos + 8 <= b.size();) {
-        const uint32_t size = u32(pos + 4);
-        if (std::memcmp(&b[pos], "fmt ", 4) == 0 && pos + 20 <= b.size()) byteRate = u32(pos + 16);
-        if (std::memcmp(&b[pos], "data", 4) == 0) return byteRate ? double(size) / byteRate : 0;
-        pos += 8 + size + (size & 1);
+    uint8_t header[8];
+    in.seekg(12);
+    while (in.read(reinterpret_cast<char*>(header), 8)) {
+        const uint32_t size = u32(header + 4);
+        if (std::memcmp(header, "data", 4) == 0) return byteRate ? double(size) / byteRate : 0;
+        if (std::memcmp(header, "fmt ", 4) == 0 && size >= 12) {
+            uint8_t fmt[12];
+            if (!in.read(reinterpret_cast<char*>(fmt), 12)) break;
+            byteRate = u32(fmt + 8);
+            in.seekg(size + (size & 1) - 12, std::ios::cur);
+        } else {
+            in.seekg(size + (size & 1), std::ios::cur);
+        }
     }
     return 0;
 }
 
-bool onPath(const std::string& tool) { return runCommand("command -v " + tool + " >/dev/null 2>&1").ok; }
+bool onPath(const std::string& tool) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "";
+    for (size_t start = 0; start <= dirs.size();) {
+        const size_t end = std::min(dirs.find(':', start), dirs.size());
+        const fs::path dir = dirs.substr(start, end - start);
+        if (access((dir / tool).c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
 
 struct Tool {
     std::string name;
-    std::string encode;  // with {in} and {out}
-    std::string decode;  // with {in} and {out}
+    std::vector<std::string> encode;  // program and arguments, with {in} and {out}
+    std::vector<std::string> decode;
     std::string extension;
 };
 
-std::string fill(std::string text, const fs::path& in, const fs::path& out) {
-    const std::pair<std::string, std::string> keys[] = {{"{in}", in.string()}, {"{out}", out.string()}};
-    for (const auto& [key, value] : keys)
-        for (size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, key.size(), "'" + value + "'");
-    return text;
+std::vector<std::string> fill(std::vector<std::string> args, const fs::path& in, const fs::path& out) {
+    for (std::string& a : args) {
+        if (a == "{in}") a = in.string();
+        if (a == "{out}") a = out.string();
+    }
+    return args;
 }
 
 struct Totals {
@@ -127,15 +168,17 @@ int main(int argc, char** argv) {
     }
 
     std::vector<Tool> tools = {
-        {"qo", "'" + qo + "' -overwrite {in} {out}", "'" + qo + "' -overwrite {in} {out}", ".qo"},
-        {"qo -high", "'" + qo + "' -overwrite -high {in} {out}", "'" + qo + "' -overwrite {in} {out}", ".qo"},
+        {"qo", {qo, "-overwrite", "{in}", "{out}"}, {qo, "-overwrite", "{in}", "{out}"}, ".qo"},
+        {"qo -high", {qo, "-overwrite", "-high", "{in}", "{out}"}, {qo, "-overwrite", "{in}", "{out}"}, ".qo"},
     };
     // Both peers code in one thread unless told otherwise (flac -j, wavpack --threads),
     // so the comparison is one thread against one thread.
     if (peers && onPath("flac"))
-        tools.push_back({"flac -8", "flac -8 -f -s -o {out} {in}", "flac -d -f -s -o {out} {in}", ".flac"});
+        tools.push_back({"flac -8", {"flac", "-8", "-f", "-s", "-o", "{out}", "{in}"},
+                         {"flac", "-d", "-f", "-s", "-o", "{out}", "{in}"}, ".flac"});
     if (peers && onPath("wavpack"))
-        tools.push_back({"wavpack -hhx3", "wavpack -hhx3 -y -q {in} -o {out}", "wvunpack -y -q {in} -o {out}", ".wv"});
+        tools.push_back({"wavpack -hhx3", {"wavpack", "-hhx3", "-y", "-q", "{in}", "-o", "{out}"},
+                         {"wvunpack", "-y", "-q", "{in}", "-o", "{out}"}, ".wv"});
     if (peers && tools.size() < 4) std::printf("(flac or wavpack is not installed: left out)\n");
 
     const fs::path scratch = fs::temp_directory_path() / ("qo_bench_" + std::to_string(getpid()));
@@ -150,16 +193,16 @@ int main(int argc, char** argv) {
         for (size_t t = 0; t < tools.size(); ++t) {
             const fs::path packed = scratch / ("packed" + tools[t].extension);
             const fs::path back = scratch / "back.wav";
-            const Run enc = runCommand(fill(tools[t].encode, file, packed) + " >/dev/null 2>&1");
-            const Run dec = runCommand(fill(tools[t].decode, packed, back) + " >/dev/null 2>&1");
-            const bool exact = enc.ok && dec.ok && bytesOf(back) == bytesOf(file);
+            const Run enc = runProgram(fill(tools[t].encode, file, packed));
+            const Run dec = runProgram(fill(tools[t].decode, packed, back));
+            const bool exact = enc.ok && dec.ok && sameBytes(back, file);
             const double outBytes = enc.ok ? static_cast<double>(fs::file_size(packed)) : 0;
             if (t < 2 && !reference.empty()) {
                 const fs::path other = scratch / "reference.qo";
-                const std::string flags = t == 1 ? " -high" : "";
-                runCommand("'" + reference + "' -overwrite" + flags + " '" + file.string() + "' '" + other.string() +
-                           "' >/dev/null 2>&1");
-                if (bytesOf(other) != bytesOf(packed)) {
+                std::vector<std::string> args = tools[t].encode;
+                args[0] = reference;
+                runProgram(fill(args, file, other));
+                if (!sameBytes(other, packed)) {
                     identical = false;
                     std::printf("  containers differ from the reference build: %s (%s)\n",
                                 file.filename().c_str(), tools[t].name.c_str());
