@@ -1,4 +1,5 @@
 #pragma once
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 
@@ -53,7 +54,7 @@ private:
     uint32_t unitWidthShift(uint32_t shift) const;
     void put(uint32_t byte);
     uint32_t take();
-    int32_t shiftSettled();
+    void shiftSettled();
     void normaliseOutput();
     void normaliseInput();
 
@@ -96,23 +97,20 @@ inline uint32_t RangeCoder::take() {
     return static_cast<uint32_t>(c);
 }
 
-// Shifts the top byte of low out when it is settled, with a variable shift instead of a
-// branch; returns 1 when it did. A step that is not due changes nothing.
-inline int32_t RangeCoder::shiftSettled() {
-    const uint32_t due = (low ^ (low + range)) < TOP ? 1u : 0u;
-    low <<= due * 8;
-    range <<= due * 8;
-    return static_cast<int32_t>(due);
+// Counting mode: shifts out at once every top byte of low that is settled, the bytes
+// in which low and low + range agree (the leading zero bytes of their difference in
+// bits, which the loop would shift out one by one). How many there are is what a
+// branch predictor cannot guess; the loop then runs only to refill a range too small.
+inline void RangeCoder::shiftSettled() {
+    const uint32_t differing = low ^ (low + range);  // not 0: range is never 0 here
+    const int32_t settled = std::countl_zero(differing) >> 3;
+    low <<= 8 * settled;
+    range <<= 8 * settled;
+    byteTally += settled;
 }
 
-// Whether a symbol ends with zero, one or two settled bytes is what a branch predictor
-// cannot guess, so counting mode takes two steps unconditionally before the loop, which
-// then rarely shifts again.
 inline void RangeCoder::normaliseOutput() {
-    if (file == nullptr) {
-        byteTally += shiftSettled();
-        byteTally += shiftSettled();
-    }
+    if (file == nullptr) shiftSettled();
     for (;;) {
         if ((low ^ (low + range)) >= TOP) {
             if (range >= BOTTOM) return;
