@@ -1,5 +1,4 @@
 #pragma once
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 
@@ -100,17 +99,21 @@ inline uint32_t RangeCoder::take() {
 // Counting mode: shifts out at once every top byte of low that is settled, the bytes
 // in which low and low + range agree (the leading zero bytes of their difference in
 // bits, which the loop would shift out one by one). How many there are is what a
-// branch predictor cannot guess; the loop then runs only to refill a range too small.
+// branch predictor cannot guess. Afterwards the top bytes differ, so the loop is
+// needed only to refill a range that has become too small.
 inline void RangeCoder::shiftSettled() {
-    const uint32_t differing = low ^ (low + range);  // not 0: range is never 0 here
-    const int32_t settled = std::countl_zero(differing) >> 3;
+    const uint32_t differing = low ^ (low + range);  // not 0: a symbol's range is never 0
+    const int32_t settled = __builtin_clz(differing) >> 3;
     low <<= 8 * settled;
     range <<= 8 * settled;
     byteTally += settled;
 }
 
 inline void RangeCoder::normaliseOutput() {
-    if (file == nullptr) shiftSettled();
+    if (file == nullptr) {
+        shiftSettled();
+        if (range >= BOTTOM) return;
+    }
     for (;;) {
         if ((low ^ (low + range)) >= TOP) {
             if (range >= BOTTOM) return;
