@@ -1,5 +1,6 @@
 #include "pipeline/filters/LookupTables.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -45,9 +46,27 @@ void fillOnce(std::vector<T>& table, int entries, int centre, Rule rule) {
     for (int i = 0; i < entries; ++i) table[static_cast<size_t>(i)] = static_cast<T>(rule(i - centre));
 }
 
-int quickCompress0304(int v) {
-    return againstSign(v, bandValue(std::abs(v), {{1024, 1}, {3000, 2}, {5000, 3}, {kRest, 4}}));
+// Fills an empty table with againstSign(v, factor * bandValue(|v|, bands)), a band's
+// run of entries at a time: entry by entry, finding the band took most of the start-up.
+void fillAgainstSign(std::vector<int8_t>& table, int entries, int centre, int factor,
+                     std::initializer_list<Band> bands) {
+    if (!table.empty()) return;
+    table.assign(static_cast<size_t>(entries), 0);
+    const auto at = [&](int i) { return table.begin() + std::clamp(i, 0, entries); };
+    int least = 1;  // the band's smallest magnitude; v = 0 stays 0
+    for (const Band& b : bands) {
+        const int m = factor * b.value;
+        const int most = std::min(b.maxD, entries);  // no entry lies further from the centre
+        std::fill(at(centre - most), at(centre - least + 1), static_cast<int8_t>(m));
+        std::fill(at(centre + least), at(centre + most + 1), static_cast<int8_t>(-m));
+        if (most == entries) break;
+        least = most + 1;
+    }
 }
+
+constexpr std::initializer_list<Band> kQuickCompressBands0304 = {{1024, 1}, {3000, 2}, {5000, 3}, {kRest, 4}};
+
+int quickCompress0304(int v) { return againstSign(v, bandValue(std::abs(v), kQuickCompressBands0304)); }
 
 }  // namespace
 
@@ -72,7 +91,7 @@ void buildQuickStepTable03() {
 
 void buildQuickCompressTables03() {
     if (!quickCompressTable03.empty()) return;
-    fillOnce(quickCompressTable03, 262144, 131072, quickCompress0304);
+    fillAgainstSign(quickCompressTable03, 262144, 131072, 1, kQuickCompressBands0304);
     // Filled together with quickCompressTable03, whose emptiness alone decides the build.
     // The arithmetic shift rounds toward minus infinity, so the two halves differ.
     quickHalfCompressTable03.clear();
@@ -89,32 +108,38 @@ void buildQuickMagnitudeTable04() {
     });
 }
 
-void buildQuickCompressTable04() { fillOnce(quickCompressTable04, 262144, 131072, quickCompress0304); }
+void buildQuickCompressTable04() { fillAgainstSign(quickCompressTable04, 262144, 131072, 1, kQuickCompressBands0304); }
 
 void buildBigUpdateTable04() {
-    fillOnce(bigUpdateTable04, 32768, 16384, [](int v) {
+    // b changes only every 8 magnitudes, and the entries come in order of v, so each
+    // run of equal d / 8 takes it from the previous entry.
+    fillOnce(bigUpdateTable04, 32768, 16384, [group = -1, b = 0.0](int v) mutable {
         const int d = std::abs(v);
         if (d == 0) return 1;
         const double e = std::exp(1.0);
         const double a = std::log(5.0 * d);
-        const double s = e + static_cast<double>(d / 8);
-        const double b = std::log(s);
+        if (d / 8 != group) {
+            group = d / 8;
+            const double s = e + static_cast<double>(d / 8);
+            b = std::log(s);
+        }
         return static_cast<int>(std::trunc(a * b));
     });
 }
 
 void buildBigCompressTable04() {
-    fillOnce(bigCompressTable04, 131072, 65536, [](int v) {
-        const int m = bandValue(std::abs(v), {{0, 0}, {3, 4}, {15, 8}, {400, 16}, {700, 32}, {1224, 48},
-                                              {4096, 64}, {16384, 80}, {kRest, 96}});
-        return againstSign(v, m);
-    });
+    fillAgainstSign(bigCompressTable04, 131072, 65536, 1,
+                    {{0, 0}, {3, 4}, {15, 8}, {400, 16}, {700, 32}, {1224, 48}, {4096, 64}, {16384, 80}, {kRest, 96}});
 }
 
 void buildBigStepTable04() {
-    fillOnce(bigStepTable04, 65536, 0, [](int i) {
+    // l2 changes only every 25 entries and is taken from the previous entry in between.
+    fillOnce(bigStepTable04, 65536, 0, [group = -1, l2 = 0.0](int i) mutable {
         const double l1 = std::log(i + 3.0);
-        const double l2 = std::log(static_cast<double>(i / 25 + 3));
+        if (i / 25 != group) {
+            group = i / 25;
+            l2 = std::log(static_cast<double>(i / 25 + 3));
+        }
         double x = l1 * i;
         x = x * l2;
         x = x * (2.0 / 7.0);
@@ -125,10 +150,8 @@ void buildBigStepTable04() {
 }
 
 void buildBigCompressTable02() {
-    fillOnce(bigCompressTable02, 131072, 65536, [](int v) {
-        const int m = bandValue(std::abs(v), {{400, 1}, {700, 2}, {1224, 3}, {4096, 4}, {16384, 5}, {kRest, 6}});
-        return againstSign(v, 4 * m);
-    });
+    fillAgainstSign(bigCompressTable02, 131072, 65536, 4,
+                    {{400, 1}, {700, 2}, {1224, 3}, {4096, 4}, {16384, 5}, {kRest, 6}});
 }
 
 void buildBigStepTable03() {
