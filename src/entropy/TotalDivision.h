@@ -20,7 +20,8 @@ extern uint64_t reciprocals[kLargestTabled + 1];  // reciprocals[d] = M(d); [0] 
 
 inline uint32_t divide(uint32_t a, uint32_t d) {
     if (d - 1 >= kLargestTabled) return d == 0 ? 0 : a / d;
-    return static_cast<uint32_t>((static_cast<unsigned __int128>(a) * reciprocals[d]) >> 63);
+    // The high half of 2a * M(d), which is (a * M(d)) >> 63 without a double-word shift.
+    return static_cast<uint32_t>((static_cast<unsigned __int128>(uint64_t{a} << 1) * reciprocals[d]) >> 64);
 }
 #else
 inline uint32_t divide(uint32_t a, uint32_t d) { return d == 0 ? 0 : a / d; }
