@@ -81,9 +81,12 @@ private:
             const int32_t magnitude = wrapAbs(d);
             const int32_t t = (magnitude >> 9) + 1;
             const bool hold = (lastOutput == 0) | (d == 0) | (AttenBase == 64 && magnitude <= 4);
-            const bool agree = (lastOutput > 0) == (d > 0);
-            const int32_t moved = selectBits(agree, std::min(gain + t, GainMax), std::max(gain - t, 1));
-            return selectBits(hold, gain, moved);
+            // Unless held, both are non-zero, and they agree in sign when their bits do.
+            const int32_t disagree = (lastOutput ^ d) >> 31;  // 0 or -1
+            const int32_t move = ((t ^ disagree) - disagree) & -static_cast<int32_t>(!hold);
+            // The gain stays in [1, GainMax], so a step up can only pass the top and a
+            // step down only the bottom.
+            return std::clamp(gain + move, 1, GainMax);
         }
     }
 
