@@ -47,7 +47,7 @@ void fillOnce(std::vector<T>& table, int entries, int centre, Rule rule) {
 }
 
 // Fills an empty table with againstSign(v, factor * bandValue(|v|, bands)), a band's
-// run of entries at a time: entry by entry, finding the band took most of the start-up.
+// run of entries at a time: filled entry by entry, most of the time went on finding the band.
 void fillAgainstSign(std::vector<int8_t>& table, int entries, int centre, int factor,
                      std::initializer_list<Band> bands) {
     if (!table.empty()) return;
