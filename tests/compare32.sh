@@ -8,6 +8,8 @@
 #   tests/compare32.sh [file.wav ...]     (default: every WAV of ../shared/corpus)
 #
 # Needs g++ with -m32 support (Debian: g++-multilib). Exits non-zero on any mismatch.
+# Where the kernel cannot run 32-bit programs, QO32_RUNNER names a command that runs
+# the 32-bit build for it, such as qemu-i386 (Debian: qemu-user).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -19,6 +21,9 @@ cmake -S . -B build32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/c
 cmake --build build32 -j"$jobs" --target qo >/dev/null
 qo64="$root/build/qo"
 qo32="$root/build32/qo"
+read -r -a runner32 <<<"${QO32_RUNNER:-}"
+run64() { "$qo64" "$@"; }
+run32() { "${runner32[@]}" "$qo32" "$@"; }
 
 if [ $# -gt 0 ]; then
   files=("$@")
@@ -36,7 +41,7 @@ fail() {
   failed=$((failed + 1))
 }
 
-# compress BINARY WAV CONTAINER FLAGS: prints the exit status and the error text.
+# compress RUN WAV CONTAINER FLAGS (RUN: run64 or run32): prints the exit status and the error text.
 compress() {
   local status=0
   "$1" -overwrite $4 "$2" "$3" >/dev/null 2>"$scratch/err" || status=$?
@@ -50,8 +55,8 @@ for wav in "${files[@]}"; do
     [ "$mode" = high ] && flags="-high"
     label="$name ($mode)"
     rm -f "$scratch"/*
-    result64="$(compress "$qo64" "$wav" "$scratch/a64.qo" "$flags")"
-    result32="$(compress "$qo32" "$wav" "$scratch/a32.qo" "$flags")"
+    result64="$(compress run64 "$wav" "$scratch/a64.qo" "$flags")"
+    result32="$(compress run32 "$wav" "$scratch/a32.qo" "$flags")"
     if [ "$result64" != "$result32" ]; then
       fail "$label: the builds end differently: [$result64] [$result32]"
       continue
@@ -65,8 +70,8 @@ for wav in "${files[@]}"; do
       fail "$label: the containers differ"
       continue
     fi
-    "$qo32" -overwrite "$scratch/a64.qo" "$scratch/by32.wav" >/dev/null 2>"$scratch/err32" || true
-    "$qo64" -overwrite "$scratch/a32.qo" "$scratch/by64.wav" >/dev/null 2>"$scratch/err64" || true
+    run32 -overwrite "$scratch/a64.qo" "$scratch/by32.wav" >/dev/null 2>"$scratch/err32" || true
+    run64 -overwrite "$scratch/a32.qo" "$scratch/by64.wav" >/dev/null 2>"$scratch/err64" || true
     if ! cmp -s "$wav" "$scratch/by32.wav"; then
       fail "$label: the 32-bit build does not restore the 64-bit container: $(tr -d '\n' <"$scratch/err32")"
     elif ! cmp -s "$wav" "$scratch/by64.wav"; then
