@@ -9,7 +9,8 @@
 #
 # Needs g++ with -m32 support (Debian: g++-multilib). Exits non-zero on any mismatch.
 # Where the kernel cannot run 32-bit programs, QO32_RUNNER names a command that runs
-# the 32-bit build for it, such as qemu-i386 (Debian: qemu-user).
+# the 32-bit build for it, such as qemu-i386 (Debian: qemu-user); build32 is then
+# configured to run its unit tests through the same command.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -17,7 +18,8 @@ cd "$root"
 jobs="${QO_COMPARE_JOBS:-3}"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs" --target qo >/dev/null
-cmake -S . -B build32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-linux-gnu.cmake" >/dev/null
+cmake -S . -B build32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-linux-gnu.cmake" \
+  ${QO32_RUNNER:+"-DCMAKE_CROSSCOMPILING_EMULATOR=$QO32_RUNNER"} >/dev/null
 cmake --build build32 -j"$jobs" --target qo >/dev/null
 qo64="$root/build/qo"
 qo32="$root/build32/qo"
