@@ -77,8 +77,7 @@ TEST_F(BinaryFileTest, OpenFailuresCarryTheirMessages) {
     EXPECT_EQ(errorOf([&] { BinaryFile f(locked, false); }),
               "File " + locked + " already exists, skipping (-overwrite forces overwrite).");
     EXPECT_EQ(errorOf([&] { BinaryFile f(path("no/such/dir/out.qo"), false); }),
-              "Cannot open output file " + path("no/such/dir/out.qo") +
-                  " (perhaps file with same name already exists and is currently in use?)");
+              "Cannot open output file " + path("no/such/dir/out.qo") + " (No such file or directory).");
     // The refused files are untouched.
     EXPECT_EQ(testsupport::readFileBytes(existing), (std::vector<uint8_t>{1, 2, 3}));
     fs::permissions(locked, fs::perms::owner_read);

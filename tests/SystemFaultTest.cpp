@@ -72,16 +72,27 @@ TEST_F(SystemFault, DecompressingOntoAFullDeviceFails) {
                      "standard output");
 }
 
-// A container written over a symlink to a full device replaces the link with
-// the complete file, since containers are written beside the output and renamed.
-TEST_F(SystemFault, ContainerOverASymlinkToAFullDeviceIsWrittenWhole) {
+// An output name that is a symlink stays one. Behind it, a device is written
+// through (and a full one fails the file), while a regular file is replaced
+// whole by the complete output.
+TEST_F(SystemFault, SymlinkedOutputsStayLinks) {
     place(original(), "a.wav");
     std::filesystem::create_symlink("/dev/full", dir / "x.qo");
     EXPECT_EQ(run("a.wav x.qo").status, 1) << "an existing name needs -overwrite";
-    ASSERT_EQ(run("-overwrite a.wav x.qo").status, 0);
-    EXPECT_FALSE(std::filesystem::is_symlink(dir / "x.qo"));
-    ASSERT_EQ(run("x.qo b.wav").status, 0);
+    expectFailedFile(run("-overwrite a.wav x.qo"), "\nError - cannot write to file x.qo.\n", "link to a full device");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "x.qo"));
+
+    std::filesystem::create_directory(dir / "store");
+    testsupport::writeFileBytes((dir / "store" / "old.qo").string(), {'o', 'l', 'd'});
+    std::filesystem::create_symlink("store/old.qo", dir / "y.qo");
+    ASSERT_EQ(run("-overwrite a.wav y.qo").status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "y.qo"));
+    ASSERT_EQ(run("-overwrite y.qo b.wav").status, 0);
     EXPECT_TRUE(readFileBytes((dir / "b.wav").string()) == originalBytes());
+    std::filesystem::remove_all(dir / "store");
+    std::filesystem::remove(dir / "x.qo");
+    std::filesystem::remove(dir / "y.qo");
+    expectOnly({"a.wav", "b.wav"});
 }
 
 TEST_F(SystemFault, ClosedStandardOutput) {

@@ -91,6 +91,7 @@ protected:
                 r.samples.insert(r.samples.end(), block.begin(), block.end());
             }
             writer.writeRawBytes(reader.readRemainingBytes());
+            writer.finish();
             r.crc = crc.value();
         }
         r.bytes = testsupport::readFileBytes(out);

@@ -94,23 +94,30 @@ void ContainerReader::positionAtSegment(int32_t segment) {
     const int64_t target = seekTable.at(static_cast<size_t>(segment));
     // A segment starts after the header and before the end of the file.
     if (target < seekTable[0] || (fileLength >= 0 && target > fileLength)) throw Error(kUnableToSeek);
-    if (!stdinMode) {
-        if (!fileName.empty() && (file.tell() < 0 || !file.notAtEnd())) file.open(fileName, true);
+    if (!file.sequential()) {
+        if (file.tell() < 0 || !file.notAtEnd()) file.open(fileName, true);
         if (!file.seek(static_cast<int32_t>(target)) || file.tell() != target) throw Error(kUnableToSeek);
         return;
     }
-    const int64_t taken = file.byteCount;
-    if (target < taken) {
-        if (taken - target > file.historyLength()) throw Error(kUnableToSeek);
-        file.pendingBytes = static_cast<int32_t>(taken - target);
-        return;
-    }
-    std::vector<char> skipped(static_cast<size_t>(std::min<int64_t>(kPiece, target - taken)));
-    for (int64_t left = target - taken; left > 0;) {
+    if (!stepBackTo(target)) throw Error(kUnableToSeek);
+    const int64_t ahead = std::max<int64_t>(target - file.byteCount, 0);
+    std::vector<char> skipped(static_cast<size_t>(std::min<int64_t>(kPiece, ahead)));
+    for (int64_t left = ahead; left > 0;) {
         const int32_t piece = static_cast<int32_t>(std::min<int64_t>(kPiece, left));
         file.read(skipped.data(), piece);
         left -= piece;
     }
+}
+
+// On an input read in order: a target at or behind the bytes taken is reached by
+// delivering them again from the history. False when the history does not reach back
+// so far; a target ahead is left for the caller to skip to.
+bool ContainerReader::stepBackTo(int64_t target) {
+    const int64_t taken = file.byteCount;
+    if (target >= taken) return true;
+    if (taken - target > file.historyLength()) return false;
+    file.pendingBytes = static_cast<int32_t>(taken - target);
+    return true;
 }
 
 void ContainerReader::entropyDecodeBlock(SampleBlock& samples, int32_t count, bool key) {
@@ -137,19 +144,36 @@ void ContainerReader::readBlock(SampleBlock& samples, int32_t i) {
 }
 
 void ContainerReader::copyTrailer(WavWriter& writer) {
-    if (fileName.empty() || fileLength < 0) return;
     // A range decoder stops exactly at the end of its segment, which is where the
     // trailer starts: any other stored offset is damage, and copying from it would
     // append container bytes to the restored file.
-    if (version == 4 && file.tell() != trailerOffset)
-        throw Error("Error - file " + fileName + " has a damaged trailer offset; the trailer was not restored.");
+    const int64_t position = file.sequential() ? int64_t{file.byteCount} - file.pendingBytes : file.tell();
+    if (version == 4 && position != trailerOffset) damagedTrailer();
+    std::string piece;
+    if (file.sequential()) {
+        // The trailer is the rest of the stream from its offset on.
+        if (!stepBackTo(trailerOffset)) damagedTrailer();
+        for (int64_t left = trailerOffset - file.byteCount; left > 0;) {
+            piece.resize(static_cast<size_t>(std::min<int64_t>(kPiece, left)));
+            const int32_t got = file.readTail(piece.data(), static_cast<int32_t>(piece.size()));
+            if (got == 0) return;  // the stream ends before the offset: no trailer, as in a file
+            left -= got;
+        }
+        piece.resize(kPiece);
+        for (int32_t got; (got = file.readTail(piece.data(), kPiece)) > 0;) writer.writeRawBytes(piece.substr(0, got));
+        return;
+    }
+    if (fileLength < 0) return;
     if (file.tell() < 0 || !file.notAtEnd()) file.open(fileName, true);
     if (trailerOffset > fileLength || !file.seek(static_cast<int32_t>(trailerOffset))) return;
-    std::string piece;
     for (int64_t left = fileLength - trailerOffset; left > 0;) {
         piece.resize(static_cast<size_t>(std::min<int64_t>(kPiece, left)));
         file.read(piece.data(), static_cast<int32_t>(piece.size()));
         writer.writeRawBytes(piece);
         left -= static_cast<int64_t>(piece.size());
     }
+}
+
+void ContainerReader::damagedTrailer() const {
+    throw Error("Error - file " + fileName + " has a damaged trailer offset; the trailer was not restored.");
 }

@@ -13,7 +13,8 @@ class WavWriter;
 
 // Reads a container of any generation: checks the header, then hands out the
 // decoded samples block by block. At every key block it positions the stream at
-// the segment's start (a seek in a file; a skip or a step back on standard input)
+// the segment's start (a seek in a file; a skip or a step back on an input that
+// cannot seek, such as standard input or a FIFO)
 // and starts a fresh model and coder there.
 class ContainerReader {
 public:
@@ -25,7 +26,7 @@ public:
     void readContainerHeader();
     // Block i's samples. Blocks come in order; only key blocks may be asked for out of order.
     void readBlock(SampleBlock& samples, int32_t i);
-    // Writes the bytes after the last coding segment (nothing on standard input).
+    // Writes the bytes after the last coding segment.
     void copyTrailer(WavWriter& writer);
 
     std::string riffHeader;  // the container's first 12 bytes with "RIFF" restored
@@ -41,8 +42,10 @@ public:
 private:
     void entropyDecodeBlock(SampleBlock& samples, int32_t count, bool key);
     void positionAtSegment(int32_t segment);
+    bool stepBackTo(int64_t target);
     void releaseSegment();
     [[noreturn]] void damagedHeader() const;
+    [[noreturn]] void damagedTrailer() const;
 
     BinaryFile file;
     std::string fileName;

@@ -1,41 +1,72 @@
 #include <cstdio>
-#include <memory>
+#include <string>
 
 #include "container/ContainerFormat.h"
 #include "container/ContainerReader.h"
 #include "container/Drivers.h"
 #include "container/Progress.h"
 #include "container/Wav.h"
+#include "foundation/Error.h"
 #include "foundation/Names.h"
 #include "foundation/Options.h"
 #include "foundation/Registry.h"
+
+namespace {
+
+// Says what became of the output of a restore that did not end well; empty when
+// there is nothing to add.
+std::string outcomeNote(PendingOutput::Outcome outcome, const WavWriter& writer, int32_t sampleCount) {
+    switch (outcome) {
+        case PendingOutput::Outcome::existingKept: return keptExistingNote(writer.name());
+        case PendingOutput::Outcome::partialKept:
+            return "The restore is incomplete: " + baseName(writer.name()) + " holds only the first " +
+                   std::to_string(writer.samplesWritten()) + " of " + std::to_string(sampleCount) + " samples.";
+        case PendingOutput::Outcome::console:
+        case PendingOutput::Outcome::writtenThrough:
+        case PendingOutput::Outcome::nothingLeft: break;
+    }
+    return "";
+}
+
+void restoreSamples(ContainerReader& reader, WavWriter& writer, const std::string& label, Crc32& crc) {
+    if (headerMode) writer.writeWavHeader(reader.riffHeader, reader.restHeader, reader.sampleCount);
+    SampleBlock samples;
+    for (int32_t i = 0; i < reader.blockCount; ++i) {
+        showProgress(i, reader.blockCount, label);
+        reader.readBlock(samples, i);
+        writer.writeWavSamples(samples);
+        crc.updateSamples(samples.data(), samples.size());
+    }
+    showProgress(reader.blockCount, reader.blockCount, label);
+    if (reader.version >= 3 && headerMode) reader.copyTrailer(writer);
+}
+
+}  // namespace
 
 bool decodeFile(const std::string& givenName, const std::string& outName) {
     const std::string inName = stdinMode ? std::string() : givenName;
     startTimer("everything");
     ContainerReader reader(inName);
-    const std::unique_ptr<WavWriter> writer =
-        stdoutMode ? std::make_unique<WavWriter>() : std::make_unique<WavWriter>(outName);
-    if (headerMode) writer->writeWavHeader(reader.riffHeader, reader.restHeader, reader.sampleCount);
-
-    const std::string label = "Decoding " + displayName(inName);
+    WavWriter writer(stdoutMode ? std::string() : outName);
     Crc32 crc;
-    SampleBlock samples;
-    for (int32_t i = 0; i < reader.blockCount; ++i) {
-        showProgress(i, reader.blockCount, label);
-        reader.readBlock(samples, i);
-        writer->writeWavSamples(samples);
-        crc.updateSamples(samples.data(), samples.size());
+    try {
+        restoreSamples(reader, writer, "Decoding " + displayName(inName), crc);
+    } catch (const Error& failure) {
+        throw Error(withNote(failure.message, outcomeNote(writer.abandon(), writer, reader.sampleCount)));
     }
-    showProgress(reader.blockCount, reader.blockCount, label);
-    if (reader.version >= 3 && headerMode) reader.copyTrailer(*writer);
+    // Samples that do not match their checksum never replace an existing file.
+    const bool intact = crc.value() == reader.storedCrc;
+    std::string keptNote;
+    if (intact || !writer.replacesFile())
+        writer.finish();
+    else
+        keptNote = outcomeNote(writer.abandon(), writer, reader.sampleCount);
     stopTimer("everything");
 
     if (!stdoutMode)
         std::printf("\rFinished %s - time taken: %.1fs        \n", baseName(inName).c_str(),
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
-    const bool intact = crc.value() == reader.storedCrc;
-    if (!intact) std::fputs("Warning: CRC check failed!\n\n", stderr);
+    if (!intact) std::fputs(withNote("Warning: CRC check failed!", keptNote).append("\n\n").c_str(), stderr);
     if (debugMode) writeDebugReport("debugdec.txt");
     return intact;
 }

@@ -1,12 +1,10 @@
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 #include "container/ContainerFormat.h"
 #include "container/Drivers.h"
+#include "container/PendingOutput.h"
 #include "container/Progress.h"
 #include "container/Wav.h"
 #include "entropy/BinaryFile.h"
@@ -20,63 +18,6 @@
 #include "pipeline/TransformerCombiner.h"
 
 namespace {
-
-// The container being written. It is built under a temporary name beside the
-// output and renamed only when complete, so a failed compress leaves no
-// container behind and never destroys an existing file.
-class PendingOutput {
-public:
-    explicit PendingOutput(const std::string& name)
-        : finalName(name), tempName(name + "." + std::to_string(::getpid()) + ".tmp") {
-        if (!overwriteMode) refuseExistingOutput(finalName);
-        file = std::make_unique<BinaryFile>(tempName, false);
-    }
-    ~PendingOutput() {
-        if (file) {
-            file.reset();
-            std::remove(tempName.c_str());
-        }
-    }
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
-
-    BinaryFile& stream() { return *file; }
-
-    int64_t tell() const {
-        const int32_t pos = file->tell();
-        if (pos < 0) fail();
-        return pos;
-    }
-    void seek(int64_t pos) {
-        if (!file->seek(static_cast<int32_t>(pos))) fail();
-    }
-
-    void commit() {
-        try {
-            file->flush();
-        } catch (const Error&) {
-            fail();
-        }
-        file.reset();
-        if (std::rename(tempName.c_str(), finalName.c_str()) != 0) {
-            std::remove(tempName.c_str());
-            throw Error("Cannot open output file " + baseName(finalName) +
-                        " (perhaps file with same name already exists and is currently in use?)");
-        }
-    }
-
-private:
-    // A full disk shows first as a failed seek or flush; either way the message
-    // names the output the user asked for, not the temporary file.
-    [[noreturn]] void fail() const {
-        if (std::ferror(file->file)) throw Error("Error - cannot write to file " + baseName(finalName) + ".");
-        throw Error("Error - cannot seek in the output file " + baseName(finalName) + ".");
-    }
-
-    std::string finalName;
-    std::string tempName;
-    std::unique_ptr<BinaryFile> file;
-};
 
 // The coding segment's model and coder: created at a key block, finished and
 // released after the segment's last block. They belong to one file.
@@ -100,23 +41,13 @@ private:
     std::unique_ptr<ModelSmooth04> model;
 };
 
-}  // namespace
-
-void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high) {
+// Writes the whole container: the header with placeholders, the coded blocks,
+// the trailer, then the patched checksum, seek table and trailer offset. Returns
+// the container's size.
+int64_t writeContainer(WavReader& wav, PendingOutput& pending, int32_t n, bool seekable, bool high,
+                       const std::string& name) {
     const Generation& gen = generation04;
-    startTimer("everything");
-    WavReader wav(stdinMode ? std::string() : inName);
     const int channels = fmtChannels(wav.restHeader);
-    if (fmtBitsPerSample(wav.restHeader) != 16) throw Error("Error - Qo currently only supports 16-bit files!");
-    if (wav.dataSize < 0) throw Error("Error - wav data of 2 GB or more is not supported.");
-    const int32_t n = wav.dataSize / 2;
-    if (n % 2 != 0 && channels == 2)
-        std::fputs("Warning: wav file is stereo but has odd number of samples!\n", stderr);
-    else if (channels > 2)
-        std::fputs("Warning: wav file contains more than 2 channels - only mono or stereo currently supported!\n",
-                   stderr);
-
-    PendingOutput pending(outName);
     BinaryFile& out = pending.stream();
     std::string magic = wav.riffHeader;
     magic.replace(0, 4, gen.magic);
@@ -132,7 +63,7 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     const int64_t trailerPos = pending.tell();
     out.writeInt32(0);
 
-    const std::string label = "Encoding " + displayName(inName);
+    const std::string label = "Encoding " + name;
     Crc32 crc;
     SampleBlock block;
     SegmentEncoder segment;
@@ -176,7 +107,33 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     const int64_t size = pending.tell();
     pending.seek(crcPos);
     out.writeInt32(static_cast<int32_t>(crc.value()));
-    pending.commit();
+    return size;
+}
+
+}  // namespace
+
+void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high) {
+    startTimer("everything");
+    WavReader wav(stdinMode ? std::string() : inName);
+    const int channels = fmtChannels(wav.restHeader);
+    if (fmtBitsPerSample(wav.restHeader) != 16) throw Error("Error - Qo currently only supports 16-bit files!");
+    if (wav.dataSize < 0) throw Error("Error - wav data of 2 GB or more is not supported.");
+    const int32_t n = wav.dataSize / 2;
+    if (n % 2 != 0 && channels == 2)
+        std::fputs("Warning: wav file is stereo but has odd number of samples!\n", stderr);
+    else if (channels > 2)
+        std::fputs("Warning: wav file contains more than 2 channels - only mono or stereo currently supported!\n",
+                   stderr);
+
+    PendingOutput pending(outName);
+    int64_t size = 0;
+    try {
+        size = writeContainer(wav, pending, n, seekable, high, displayName(inName));
+        pending.commit();
+    } catch (const Error& failure) {
+        const bool kept = pending.abandon(false) == PendingOutput::Outcome::existingKept;
+        throw Error(withNote(failure.message, kept ? keptExistingNote(outName) : ""));
+    }
     stopTimer("everything");
 
     if (!stdoutMode)

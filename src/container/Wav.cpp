@@ -111,22 +111,40 @@ int fmtBitsPerSample(const std::string& header) { return fmtField(header, 22); }
 
 WavWriter::WavWriter() : WavWriter(std::string()) {}
 
-WavWriter::WavWriter(const std::string& name) : file(std::make_unique<BinaryFile>(name, false)) {}
+WavWriter::WavWriter(const std::string& name) : output(name) {}
 
 void WavWriter::writeWavHeader(const std::string& riffHeader, const std::string& restHeader, int32_t sampleCount) {
     writeRawBytes(riffHeader);
     writeRawBytes(restHeader);
     writeRawBytes("data");
-    file->writeInt32(2 * sampleCount);
-    file->flush();
+    output.stream().writeInt32(static_cast<int32_t>(2u * static_cast<uint32_t>(sampleCount)));
+    output.stream().flush();
+    restHeaderSize = static_cast<int64_t>(restHeader.size());
 }
 
 void WavWriter::writeWavSamples(const std::vector<int16_t>& samples) {
-    file->write(samples.data(), static_cast<int32_t>(2 * samples.size()));
-    file->flush();
+    output.stream().write(samples.data(), static_cast<int32_t>(2 * samples.size()));
+    output.stream().flush();
+    sampleBytes += static_cast<int64_t>(2 * samples.size());
 }
 
 void WavWriter::writeRawBytes(const std::string& bytes) {
-    file->write(bytes.data(), static_cast<int32_t>(bytes.size()));
-    file->flush();
+    output.stream().write(bytes.data(), static_cast<int32_t>(bytes.size()));
+    output.stream().flush();
+}
+
+PendingOutput::Outcome WavWriter::abandon() {
+    const bool keep = sampleBytes > 0;
+    if (keep && output.staged() && restHeaderSize >= 0 && !output.replacesFile()) {
+        try {
+            // RIFF size: "WAVE", the stored chunks, the data chunk's header and its samples.
+            output.seek(4);
+            output.stream().writeInt32(static_cast<int32_t>(4 + restHeaderSize + 8 + sampleBytes));
+            output.seek(12 + restHeaderSize + 4);
+            output.stream().writeInt32(static_cast<int32_t>(sampleBytes));
+        } catch (const Error&) {
+            return output.abandon(false);
+        }
+    }
+    return output.abandon(keep);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "container/ContainerFormat.h"
+#include "container/PendingOutput.h"
 #include "entropy/BinaryFile.h"
 
 // Reads a WAV file to be compressed: takes the header apart just far enough to
@@ -41,8 +42,8 @@ private:
 int fmtChannels(const std::string& header);
 int fmtBitsPerSample(const std::string& header);
 
-// Writes a restored WAV file; every write is flushed at once. No name, or an
-// empty one, writes standard output.
+// Writes a restored WAV file through a PendingOutput; every write is flushed at
+// once. No name, or an empty one, writes standard output.
 class WavWriter {
 public:
     WavWriter();
@@ -53,6 +54,19 @@ public:
     void writeWavSamples(const std::vector<int16_t>& samples);
     void writeRawBytes(const std::string& bytes);
 
+    // Puts the complete file in place.
+    void finish() { output.commit(); }
+    // Ends a failed restore. Where no file stood under the name, the samples written
+    // so far are kept there, and the header's RIFF and data sizes are made to match
+    // them; an existing file is kept unchanged.
+    PendingOutput::Outcome abandon();
+
+    int64_t samplesWritten() const { return sampleBytes / 2; }
+    bool replacesFile() const { return output.replacesFile(); }
+    const std::string& name() const { return output.name(); }
+
 private:
-    std::unique_ptr<BinaryFile> file;
+    PendingOutput output;
+    int64_t restHeaderSize = -1;  // -1 until a header is written
+    int64_t sampleBytes = 0;
 };

@@ -15,10 +15,15 @@ namespace {
 constexpr int32_t kEndHitsPassed = 4;   // reads that may meet the end before one throws
 constexpr size_t kHistoryKeep = 16;     // bytes kept from before the latest stdin read
 
-[[noreturn]] void throwOutputExists(const std::string& name) {
+}  // namespace
+
+void throwOutputExists(const std::string& name) {
     throw Error("File " + baseName(name) + " already exists, skipping (-overwrite forces overwrite).");
 }
-}  // namespace
+
+void throwCannotCreate(const std::string& name, int error) {
+    throw Error("Cannot open output file " + baseName(name) + " (" + std::strerror(error) + ").");
+}
 
 void refuseExistingOutput(const std::string& name) {
     std::error_code ec;
@@ -30,6 +35,9 @@ BinaryFile::BinaryFile(const std::string& name, bool forRead) {
     open(name, forRead);
 }
 
+BinaryFile::BinaryFile(std::FILE* stream, const std::string& name)
+    : file(stream), fileName(name), forRead(false) {}
+
 BinaryFile::~BinaryFile() {
     if (file != nullptr && !isStdio) std::fclose(file);
 }
@@ -40,6 +48,7 @@ void BinaryFile::open(const std::string& name, bool read) {
     forRead = read;
     fileName = name;
     isStdio = name.empty();
+    inOrder = isStdio && forRead;
     if (isStdio) {
         file = forRead ? stdin : stdout;
     } else if (!forRead) {
@@ -47,9 +56,7 @@ void BinaryFile::open(const std::string& name, bool read) {
         // without touching it.
         file = std::fopen(name.c_str(), overwriteMode ? "wb" : "wbx");
         if (file == nullptr && !overwriteMode && errno == EEXIST) throwOutputExists(name);
-        if (file == nullptr)
-            throw Error("Cannot open output file " + baseName(name) +
-                        " (perhaps file with same name already exists and is currently in use?)");
+        if (file == nullptr) throwCannotCreate(name, errno);
     } else {
         file = std::fopen(name.c_str(), "rb");
         if (file == nullptr) throw Error("File " + baseName(name) + " not found.");
@@ -59,10 +66,13 @@ void BinaryFile::open(const std::string& name, bool read) {
             file = nullptr;
             throw Error("Error - " + baseName(name) + " is a directory, not a file.");
         }
+        // A FIFO, pipe or device delivers its bytes once: it is read like standard input.
+        inOrder = !S_ISREG(info.st_mode);
     }
     byteCount = 0;
     eofHits = 0;
     pendingBytes = 0;
+    missing = 0;
 }
 
 void BinaryFile::write(const void* data, int32_t n) {
@@ -104,33 +114,37 @@ int32_t BinaryFile::readFresh(uint8_t* data, int32_t n) {
 int32_t BinaryFile::read(void* out, int32_t n) {
     n = std::max(n, 0);
     uint8_t* data = static_cast<uint8_t*>(out);
-    if (isStdio) return readStdin(data, n);
+    if (inOrder) return readInOrder(data, n);
     const int32_t got = readFresh(data, n);
     applyEndOfFileRule();
     return got;
 }
 
-int32_t BinaryFile::readStdin(uint8_t* data, int32_t n) {
-    const int32_t pending = pendingBytes;
+// Copies up to n of the bytes due again into data and returns their count.
+int32_t BinaryFile::replayPending(uint8_t* data, int32_t n) {
     const size_t size = history.size();
-    if (pending < 0 || static_cast<size_t>(pending) > size)
+    if (pendingBytes < 0 || static_cast<size_t>(pendingBytes) > size)
         throw Error("Unable to seek - corrupt input file?");
-    const uint8_t* replay = history.data() + (size - static_cast<size_t>(pending));
-    if (pending > n) {
-        std::memcpy(data, replay, static_cast<size_t>(n));
-        pendingBytes = pending - n;
-        return n;
-    }
-    if (pending > 0) std::memcpy(data, replay, static_cast<size_t>(pending));
-    const int32_t fresh = n - pending;
-    const int32_t got = readFresh(data + pending, fresh);
+    const int32_t count = std::min(n, pendingBytes);
+    if (count > 0)
+        std::memcpy(data, history.data() + (size - static_cast<size_t>(pendingBytes)), static_cast<size_t>(count));
+    pendingBytes -= count;
+    return count;
+}
+
+int32_t BinaryFile::readInOrder(uint8_t* data, int32_t n) {
+    if (pendingBytes > n) return replayPending(data, n);
+    const size_t size = history.size();
+    const int32_t replayed = replayPending(data, n);
+    const int32_t fresh = n - replayed;
+    const int32_t got = readFresh(data + replayed, fresh);
+    missing += fresh - got;
     applyEndOfFileRule();
     const size_t keep = std::min(size, kHistoryKeep);
     history.erase(history.begin(), history.end() - static_cast<std::ptrdiff_t>(keep));
     history.insert(history.end(), data, data + n);
     byteCount += fresh;
-    pendingBytes = 0;
-    return pending + got;
+    return replayed + got;
 }
 
 int32_t BinaryFile::readInt32() {
@@ -144,6 +158,16 @@ int32_t BinaryFile::readInt8() {
     uint8_t b = 0;
     read(&b, 1);
     return static_cast<int8_t>(b);
+}
+
+int32_t BinaryFile::readTail(void* out, int32_t n) {
+    uint8_t* data = static_cast<uint8_t*>(out);
+    // The zeros that stood in for bytes past the end of the stream are not delivered.
+    n = std::max(n, 0);
+    const int32_t replayed = replayPending(data, std::min(n, std::max(pendingBytes - missing, 0)));
+    const int32_t fresh = readFresh(data + replayed, n - replayed);
+    byteCount += fresh;
+    return replayed + fresh;
 }
 
 bool BinaryFile::getByte(char& out) {
@@ -165,8 +189,18 @@ bool BinaryFile::seek(int32_t pos) {
 
 void BinaryFile::flush() {
     if (forRead) return;
-    if (std::fflush(file) != 0 || std::ferror(file)) {
-        const std::string target = isStdio ? std::string("standard output") : "file " + baseName(fileName);
-        throw Error("Error - cannot write to " + target + ".");
-    }
+    if (std::fflush(file) != 0 || std::ferror(file)) throwWriteFailed();
+}
+
+void BinaryFile::close() {
+    if (isStdio || file == nullptr) return;
+    flush();
+    std::FILE* closing = file;
+    file = nullptr;
+    if (std::fclose(closing) != 0 && !forRead) throwWriteFailed();
+}
+
+void BinaryFile::throwWriteFailed() const {
+    const std::string target = isStdio ? std::string("standard output") : "file " + baseName(fileName);
+    throw Error("Error - cannot write to " + target + ".");
 }

@@ -8,12 +8,15 @@
 // empty name standard input (reading) or standard output (writing). Multi-byte values
 // are little-endian.
 //
-// Reading standard input keeps a push-back history (up to 16 bytes delivered before the
-// latest read, then that read's bytes) and counts the bytes taken from the stream, so the
-// container reader can step back to a segment start although standard input cannot seek.
+// Reading an input that cannot seek (standard input, or a named FIFO, pipe or device)
+// keeps a push-back history (up to 16 bytes delivered before the latest read, then that
+// read's bytes) and counts the bytes taken from the stream, so the container reader can
+// step back to a segment start without seeking.
 class BinaryFile {
 public:
     BinaryFile(const std::string& name, bool forRead);
+    // Writes to a stream the caller opened, owned from now on; messages name it as given.
+    BinaryFile(std::FILE* stream, const std::string& name);
     ~BinaryFile();
     BinaryFile(const BinaryFile&) = delete;
     BinaryFile& operator=(const BinaryFile&) = delete;
@@ -21,6 +24,8 @@ public:
     // Binds to a stream; a named file held before is closed first. Outputs are created
     // exclusively unless overwriteMode is set. Throws Error when the file cannot be opened.
     void open(const std::string& name, bool forRead);
+    // Closes a named output; throws Error when a write, the flush or the close failed.
+    void close();
 
     // Writes do nothing once the stream's error indicator is set; flush reports it.
     void write(const void* data, int32_t n);
@@ -33,6 +38,9 @@ public:
     int32_t read(void* data, int32_t n);
     int32_t readInt32();
     int32_t readInt8();  // sign-extended
+    // Up to n bytes, those due again first, without the end-of-file rule: the bytes after
+    // the coded blocks, which end where the stream ends. Returns the count delivered.
+    int32_t readTail(void* data, int32_t n);
 
     // One byte straight from the stream, bypassing history and counters; true while the
     // stream has neither reached its end nor failed.
@@ -48,6 +56,9 @@ public:
 
     // Bytes of the push-back history; pendingBytes must not exceed it.
     int32_t historyLength() const { return static_cast<int32_t>(history.size()); }
+    // True for an input read in order only, through the history: standard input, or a
+    // named input that is no regular file. Such an input is never opened again or sought.
+    bool sequential() const { return inOrder; }
 
     std::FILE* file = nullptr;
     // Bytes taken from the stream: reads from standard input and every byte a range
@@ -58,17 +69,27 @@ public:
 
 private:
     bool streamEnded() const;
+    [[noreturn]] void throwWriteFailed() const;
     void applyEndOfFileRule();
-    int32_t readStdin(uint8_t* data, int32_t n);
+    int32_t readInOrder(uint8_t* data, int32_t n);
+    int32_t replayPending(uint8_t* data, int32_t n);
     int32_t readFresh(uint8_t* data, int32_t n);
 
     std::vector<uint8_t> history;
     std::string fileName;
     bool forRead = true;
     bool isStdio = false;
+    bool inOrder = false;
     int32_t eofHits = 0;
+    // Bytes counted in byteCount that the stream did not have: the zeros a short
+    // read put in their place, at the end of what was taken.
+    int32_t missing = 0;
 };
 
 // Throws the "already exists" Error when anything stands under the name; for a
 // writer that creates its output under another name first.
 void refuseExistingOutput(const std::string& name);
+// Throws that Error for a name where something was found to stand.
+[[noreturn]] void throwOutputExists(const std::string& name);
+// Throws the Error for an output that could not be created, with the system's reason.
+[[noreturn]] void throwCannotCreate(const std::string& name, int error);
