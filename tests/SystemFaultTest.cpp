@@ -43,15 +43,6 @@ protected:
         EXPECT_FALSE(contains(r.out, "Finished")) << what;
     }
 
-    // Only the files placed by the test remain: no partial or temporary output.
-    void expectOnly(const std::vector<std::string>& names) {
-        std::vector<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(dir)) found.push_back(entry.path().filename());
-        std::sort(found.begin(), found.end());
-        std::vector<std::string> expected = names;
-        std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(found, expected);
-    }
 };
 
 // A file-size limit makes every write past 8 KiB fail as on a full disk.

@@ -1,0 +1,282 @@
+// What becomes of outputs when a file fails, is interrupted, races another run,
+// or meets an output name a second time, through the "qo" binary: an existing
+// file is never lost, a partial result never poses as a complete one, and no
+// temporary file is left behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ProgramRun.h"
+#include "TestSupport.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testsupport::readFileBytes;
+using testsupport::writeFileBytes;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+uint32_t le32(const Bytes& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
+
+// Real stereo audio repeated to the given number of values, with a chunk after
+// the samples, as recorders write them.
+Bytes stereoWav(size_t values, int16_t sign = 1) {
+    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_bass_st.wav"));
+    std::vector<int16_t> samples;
+    while (samples.size() < values)
+        for (int16_t s : pcm.samples) samples.push_back(static_cast<int16_t>(sign * s));
+    samples.resize(values);
+    Bytes wav = testsupport::canonicalWav(2, samples);
+    const Bytes trailer = {'J', 'U', 'N', 'K', 6, 0, 0, 0, 't', 'a', 'g', 's', '!', '!'};
+    wav.insert(wav.end(), trailer.begin(), trailer.end());
+    const uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
+    for (int i = 0; i < 4; ++i) wav[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+    return wav;
+}
+
+// Over 21 blocks of 61440 values: two coding segments.
+constexpr size_t kTwoSegments = 21u * 61440u;
+// About 50 seconds of stereo: long enough to be interrupted part-way.
+constexpr size_t kLong = 36u * 61440u;
+
+class OutputSafety : public ProgramRun {
+protected:
+    void SetUp() override {
+        ProgramRun::SetUp();
+        launcher = "timeout 120";
+    }
+
+    Bytes bytes(const std::string& name) const { return readFileBytes((dir / name).string()); }
+    void put(const std::string& name, const Bytes& content) const { writeFileBytes((dir / name).string(), content); }
+
+    // Compresses content as name.wav into name.qo and returns the container.
+    Bytes compress(const std::string& name, const Bytes& content, const std::string& flags = "") {
+        put(name + ".wav", content);
+        const RunResult r = run("-overwrite " + flags + " " + name + ".wav " + name + ".qo");
+        EXPECT_EQ(r.status, 0) << r.err;
+        return bytes(name + ".qo");
+    }
+
+    // The name of the temporary file of a running output, once it holds at least minSize bytes.
+    std::string awaitTemporary(uintmax_t minSize) const {
+        for (int i = 0; i < 20000; ++i) {
+            for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+                std::error_code ec;
+                if (entry.path().extension() == ".tmp" && std::filesystem::file_size(entry.path(), ec) >= minSize)
+                    return entry.path().filename();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return "";
+    }
+};
+
+// A restore over an existing file that fails for any reason leaves that file as
+// it was, and says so; nothing else remains.
+TEST_F(OutputSafety, FailedRestoreKeepsTheExistingFile) {
+    const Bytes wav = stereoWav(kTwoSegments);
+    const Bytes intact = compress("c", wav);
+    const size_t storedHeader = le32(intact, 12);
+    const size_t crcAt = 21 + storedHeader;
+    struct Case {
+        const char* what;
+        Bytes container;
+        const char* limit;  // shell prefix that limits the run
+        const char* error;
+    };
+    Bytes cut(intact.begin(), intact.begin() + static_cast<std::ptrdiff_t>(intact.size() / 2));
+    Bytes early = intact;
+    early[crcAt + 40] ^= 0x5A;  // in the first coded block
+    Bytes checksum = intact;
+    checksum[crcAt] ^= 0x01;  // the samples decode, their checksum does not match
+    const Case cases[] = {
+        {"cut short", cut, "", "\nError - unexpected end of file.\n"},
+        {"changed near its start", early, "", "\n"},
+        {"checksum mismatch", checksum, "", "Warning: CRC check failed!\n"},
+        {"disk full", intact, "trap '' XFSZ; ulimit -f 1024;", "\nError - cannot write to file keep.wav.\n"},
+    };
+    const Bytes old = readFileBytes(testsupport::dataPath("real_tabla_mono.wav"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        put("d.qo", c.container);
+        put("keep.wav", old);
+        launcher = std::string(c.limit) + "timeout 120";
+        const RunResult r = run("-overwrite d.qo keep.wav");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, c.error)) << r.err;
+        EXPECT_TRUE(contains(r.err, "The existing file keep.wav was kept unchanged.\n")) << r.err;
+        EXPECT_TRUE(bytes("keep.wav") == old);
+        expectOnly({"c.wav", "c.qo", "d.qo", "keep.wav"});
+    }
+}
+
+// Where no file stood under the name, a failed restore keeps the samples it
+// restored there, in a WAV file whose header sizes match what it holds.
+TEST_F(OutputSafety, FailedRestoreToANewNameKeepsWhatWasRestored) {
+    const Bytes wav = stereoWav(kTwoSegments);
+    const Bytes intact = compress("c", wav);
+    put("d.qo", Bytes(intact.begin(), intact.begin() + static_cast<std::ptrdiff_t>(intact.size() * 3 / 5)));
+    const RunResult r = run("d.qo new.wav");
+    EXPECT_EQ(r.status, 1);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.err, m,
+                                  std::regex("\nError - unexpected end of file.\nThe restore is incomplete: new.wav "
+                                             "holds only the first ([0-9]+) of ([0-9]+) samples.\n")))
+        << r.err;
+    const size_t kept = std::stoul(m[1]);
+    EXPECT_EQ(std::stoul(m[2]), kTwoSegments);
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, kTwoSegments);
+    const Bytes partial = bytes("new.wav");
+    ASSERT_EQ(partial.size(), 44 + 2 * kept);
+    EXPECT_EQ(le32(partial, 4), partial.size() - 8) << "RIFF size";
+    EXPECT_EQ(le32(partial, 40), 2 * kept) << "data size";
+    EXPECT_TRUE(std::equal(partial.begin() + 44, partial.end(), wav.begin() + 44)) << "the samples restored";
+    EXPECT_TRUE(std::equal(partial.begin() + 8, partial.begin() + 40, wav.begin() + 8)) << "the stored header";
+
+    // Damage in the first block leaves nothing to keep.
+    Bytes early = intact;
+    early[25 + le32(intact, 12) + 40] ^= 0x5A;
+    put("d.qo", early);
+    std::filesystem::remove(dir / "new.wav");
+    const RunResult nothing = run("d.qo new.wav");
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_FALSE(contains(nothing.err, "new.wav")) << nothing.err;
+    expectOnly({"c.wav", "c.qo", "d.qo"});
+}
+
+// SIGINT, SIGTERM and SIGHUP part-way through a compress or a restore over an
+// existing file: the run ends by the signal, the temporary file is gone and the
+// existing file is unchanged.
+TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
+    const Bytes wav = stereoWav(kLong);
+    const Bytes container = compress("long", wav);
+    std::filesystem::remove(dir / "long.qo");
+    put("stored.qo", container);
+    const Bytes old = readFileBytes(testsupport::dataPath("real_tabla_mono.wav"));
+    put("old.wav", old);
+    struct Case {
+        std::vector<std::string> args;
+        uintmax_t partWay;  // temporary bytes before the signal
+    };
+    const Case runs[] = {
+        {{"long.wav", "new.qo"}, container.size() / 3},
+        {{"-overwrite", "stored.qo", "old.wav"}, wav.size() / 2},
+    };
+    for (const Case& c : runs) {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            SCOPED_TRACE(c.args.back() + " with signal " + std::to_string(sig));
+            const pid_t pid = start(c.args, "run");
+            const std::string temporary = awaitTemporary(c.partWay);
+            EXPECT_NE(temporary, "") << "no temporary file grew";
+            ::kill(pid, sig);
+            EXPECT_EQ(finish(pid), 128 + sig);
+            std::filesystem::remove(dir / "run.out");
+            std::filesystem::remove(dir / "run.err");
+            expectOnly({"long.wav", "stored.qo", "old.wav"});
+            EXPECT_TRUE(bytes("old.wav") == old);
+        }
+    }
+}
+
+// Two runs that compress to one new name at the same time: at most one of them
+// succeeds, the other reports that the name exists, and the container is the
+// winner's.
+TEST_F(OutputSafety, RunsRacingForOneNewNameNeverBothSucceed) {
+    const Bytes first = stereoWav(kLong);
+    const Bytes second = stereoWav(kLong, -1);
+    put("first.wav", first);
+    put("second.wav", second);
+    const pid_t a = start({"first.wav", "x.qo"}, "first");
+    const pid_t b = start({"second.wav", "x.qo"}, "second");
+    const int statusA = finish(a);
+    const int statusB = finish(b);
+    ASSERT_TRUE((statusA == 0) != (statusB == 0)) << statusA << " " << statusB;
+    const std::string loser = statusA == 0 ? "second" : "first";
+    EXPECT_EQ((statusA == 0 ? statusB : statusA), 1);
+    EXPECT_TRUE(contains(slurp(loser + ".err"), "File x.qo already exists, skipping")) << slurp(loser + ".err");
+    ASSERT_EQ(run("x.qo restored.wav").status, 0);
+    EXPECT_TRUE(bytes("restored.wav") == (statusA == 0 ? first : second));
+    expectOnly({"first.wav", "second.wav", "first.out", "first.err", "second.out", "second.err", "x.qo",
+                "restored.wav"});
+}
+
+// Inputs whose output names coincide (the names are cut at the first ".wav" or
+// ".qo", folders included): the first writes the output, the later ones fail
+// and the others still run.
+TEST_F(OutputSafety, OneRunNeverWritesAnOutputTwice) {
+    std::filesystem::create_directory(dir / "d.wav.x");
+    std::filesystem::create_directory(dir / "e.qo.x");
+    const Bytes a = stereoWav(5000);
+    const Bytes b = stereoWav(7000, -1);
+    put("d.wav.x/a.wav", a);
+    put("d.wav.x/b.wav", b);
+    put("other.wav", a);
+    const RunResult compressed = run("-overwrite d.wav.x/a.wav d.wav.x/b.wav other.wav");
+    EXPECT_EQ(compressed.status, 1);
+    EXPECT_EQ(compressed.err, "\nError - d.qo was already written in this run, skipping.\n");
+    EXPECT_TRUE(exists("other.qo"));
+    ASSERT_EQ(run("d.qo d.wav").status, 0);
+    EXPECT_TRUE(bytes("d.wav") == a);
+
+    std::filesystem::copy_file(dir / "d.qo", dir / "e.qo.x/a.qo");
+    std::filesystem::copy_file(dir / "other.qo", dir / "e.qo.x/b.qo");
+    const RunResult restored = run("-overwrite e.qo.x/a.qo e.qo.x/b.qo");
+    EXPECT_EQ(restored.status, 1);
+    EXPECT_EQ(restored.err, "\nError - e.wav was already written in this run, skipping.\n");
+    EXPECT_TRUE(bytes("e.wav") == a);
+}
+
+// A container read from a FIFO restores as from a file, trailer included, with
+// and without a seek table.
+TEST_F(OutputSafety, ContainersRestoreFromAFifo) {
+    const Bytes wav = stereoWav(kTwoSegments);
+    ASSERT_EQ(::mkfifo((dir / "p.qo").c_str(), 0600), 0);
+    for (const char* flags : {"", "-noseek"}) {
+        SCOPED_TRACE(flags);
+        compress("c", wav, flags);
+        launcher = "(cat c.qo > p.qo &); timeout 60";
+        const RunResult r = run("-overwrite p.qo out.wav");
+        launcher = "timeout 60";
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(bytes("out.wav") == wav);
+    }
+}
+
+// Outputs that cannot be made are reported with the name the user gave and the
+// system's reason, before any work is done.
+TEST_F(OutputSafety, UnwritableOutputsAreReportedBeforeAnyWork) {
+    put("a.wav", stereoWav(5000));
+    ASSERT_EQ(run("a.wav").status, 0);
+    std::filesystem::create_directory(dir / "folder.qo");
+    std::filesystem::create_directory(dir / "folder.wav");
+    const struct {
+        const char* args;
+        const char* error;
+    } cases[] = {
+        {"a.wav nodir/x.qo", "\nCannot open output file nodir/x.qo (No such file or directory).\n"},
+        {"a.qo nodir/x.wav", "\nCannot open output file nodir/x.wav (No such file or directory).\n"},
+        {"-overwrite a.wav folder.qo", "\nError - folder.qo is a directory, not a file.\n"},
+        {"-overwrite a.qo folder.wav", "\nError - folder.wav is a directory, not a file.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult r = run(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.error);
+        EXPECT_FALSE(contains(r.out, "Encoding") || contains(r.out, "Decoding")) << "work was done first";
+    }
+    expectOnly({"a.wav", "a.qo", "folder.qo", "folder.wav"});
+}
+
+}  // namespace
