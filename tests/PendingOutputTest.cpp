@@ -85,8 +85,7 @@ TEST_F(PendingOutputTest, ReplacementKeepsThePermissions) {
 }
 
 // A failed output: an existing file stays; where none stood, what was written is
-// kept only when asked for. (Each case has a name of its own, since the run
-// remembers the outputs it has written.)
+// kept only when asked for.
 TEST_F(PendingOutputTest, AbandonedOutputs) {
     overwriteMode = true;
     const struct {

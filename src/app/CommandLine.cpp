@@ -7,6 +7,7 @@
 
 #include "app/Arguments.h"
 #include "app/Usage.h"
+#include "app/WrittenOutputs.h"
 #include "container/Drivers.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
@@ -36,16 +37,26 @@ void printLineEnd(std::FILE* stream) {
     std::fflush(stream);
 }
 
+bool runFile(Direction direction, const Job& job, const Arguments& arguments) {
+    if (direction == Direction::compress) {
+        encodeFile(job.inName, job.outName, arguments.seekable, arguments.high);
+        return true;
+    }
+    return decodeFile(job.inName, job.outName);
+}
+
 // Runs one file; an Error ends only this file. True when the file was done
 // without an error and its checksum matched.
-bool runGuarded(Direction direction, const Job& job, const Arguments& arguments) {
+bool runGuarded(Direction direction, const Job& job, const Arguments& arguments, WrittenOutputs& written) {
+    const std::string output = direction == Direction::decompress && stdoutMode ? std::string() : job.outName;
+    written.before(output);
     try {
-        if (direction == Direction::compress) {
-            encodeFile(job.inName, job.outName, arguments.seekable, arguments.high);
-            return true;
-        }
-        return decodeFile(job.inName, job.outName);
+        written.check(output);
+        const bool done = runFile(direction, job, arguments);
+        written.after(output, done);
+        return done;
     } catch (const Error& error) {
+        written.after(output, false);
         printLineEnd(stderr);
         std::fputs(error.message.c_str(), stderr);
         printLineEnd(stderr);
@@ -66,8 +77,9 @@ int runArguments(const std::vector<std::string>& args) {
     const std::optional<RunPlan> plan = planRun(arguments);
     if (!plan) return rejectArguments();
     bool allDone = true;
+    WrittenOutputs written;
     for (const Job& job : plan->jobs)
-        allDone = runGuarded(plan->direction, job, arguments) && allDone;
+        allDone = runGuarded(plan->direction, job, arguments, written) && allDone;
     return allDone ? statusDone : statusFailed;
 }
 

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <set>
 
 #include "foundation/Error.h"
 #include "foundation/Names.h"
@@ -71,18 +70,6 @@ std::string followLinks(const std::string& name) {
     return p.string();
 }
 
-// Outputs this run has put in place, by the path they resolve to.
-std::set<std::string>& writtenThisRun() {
-    static std::set<std::string> written;
-    return written;
-}
-
-std::string identity(const std::string& path) {
-    std::error_code ec;
-    const std::filesystem::path full = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
-    return ec ? path : full.string();
-}
-
 // Moves from onto to unless something stands there (errno EEXIST then). File
 // systems without the atomic rename take a hard link; those without hard links
 // too get a check before the rename, the most they allow.
@@ -132,8 +119,6 @@ PendingOutput::PendingOutput(const std::string& name) : displayName(name) {
         return;
     }
     target = followLinks(name);
-    if (writtenThisRun().count(identity(target)) != 0)
-        throw Error("Error - " + baseName(name) + " was already written in this run, skipping.");
     struct stat present {};
     const bool exists = ::stat(target.c_str(), &present) == 0;
     if (exists && S_ISDIR(present.st_mode)) throw Error("Error - " + baseName(name) + " is a directory, not a file.");
@@ -141,7 +126,6 @@ PendingOutput::PendingOutput(const std::string& name) : displayName(name) {
     if (exists && !S_ISREG(present.st_mode)) {
         kind = Kind::direct;
         file = std::make_unique<BinaryFile>(name, false);
-        remember();
         return;
     }
     replaces = exists;
@@ -185,8 +169,6 @@ void PendingOutput::removeTemporary() {
     disarmRemoval();
     tempName.clear();
 }
-
-void PendingOutput::remember() const { writtenThisRun().insert(identity(target)); }
 
 int64_t PendingOutput::tell() const {
     const int32_t pos = file->tell();
@@ -233,7 +215,6 @@ void PendingOutput::putInPlace(bool mayReplace) {
     }
     disarmRemoval();
     tempName.clear();
-    remember();
 }
 
 PendingOutput::Outcome PendingOutput::abandon(bool keepPartial) {

@@ -20,8 +20,7 @@
 class PendingOutput {
 public:
     // Throws Error when the output cannot be opened: it exists (without
-    // overwriteMode), is a directory, was already written in this run, or the
-    // system refuses to create it.
+    // overwriteMode), is a directory, or the system refuses to create it.
     explicit PendingOutput(const std::string& name);
     // Removes a temporary file that was neither put in place nor kept.
     ~PendingOutput();
@@ -59,7 +58,6 @@ private:
     enum class Kind { console, direct, staged };
     void putInPlace(bool mayReplace);
     void removeTemporary();
-    void remember() const;
 
     std::string displayName;  // the name the user gave
     std::string target;       // where the file is put: the name with symlinks followed
