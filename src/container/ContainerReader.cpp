@@ -144,20 +144,27 @@ void ContainerReader::readBlock(SampleBlock& samples, int32_t i) {
 }
 
 void ContainerReader::copyTrailer(WavWriter& writer) {
-    // A range decoder stops exactly at the end of its segment, which is where the
-    // trailer starts: any other stored offset is damage, and copying from it would
-    // append container bytes to the restored file.
-    const int64_t position = file.sequential() ? int64_t{file.byteCount} - file.pendingBytes : file.tell();
-    if (version == 4 && position != trailerOffset) damagedTrailer();
+    // The trailer starts where the last segment ends: a range decoder stops exactly
+    // there. Any other stored offset is damage, and copying from it would append
+    // container bytes to the restored file.
+    // A bit coder has read ahead, but not past the chunk in which its stream ends.
+    if (version == 4 ? file.position() != trailerOffset : trailerOffset < file.readStart()) damagedTrailer();
     std::string piece;
     if (file.sequential()) {
-        // The trailer is the rest of the stream from its offset on.
-        if (!stepBackTo(trailerOffset)) damagedTrailer();
-        for (int64_t left = trailerOffset - file.byteCount; left > 0;) {
-            piece.resize(static_cast<size_t>(std::min<int64_t>(kPiece, left)));
-            const int32_t got = file.readTail(piece.data(), static_cast<int32_t>(piece.size()));
-            if (got == 0) return;  // the stream ends before the offset: no trailer, as in a file
-            left -= got;
+        // The trailer is the rest of the stream from its offset on: behind the bytes
+        // taken, delivered again from the history; ahead of them, after a skip.
+        if (trailerOffset < file.bytesTaken()) {
+            if (!stepBackTo(trailerOffset)) damagedTrailer();
+        } else if (file.notAtEnd()) {
+            file.pendingBytes = 0;
+            for (int64_t left = trailerOffset - file.byteCount; left > 0;) {
+                piece.resize(static_cast<size_t>(std::min<int64_t>(kPiece, left)));
+                const int32_t got = file.readTail(piece.data(), static_cast<int32_t>(piece.size()));
+                if (got == 0) return;  // the stream ends before the offset: no trailer, as in a file
+                left -= got;
+            }
+        } else {
+            return;
         }
         piece.resize(kPiece);
         for (int32_t got; (got = file.readTail(piece.data(), kPiece)) > 0;) writer.writeRawBytes(piece.substr(0, got));

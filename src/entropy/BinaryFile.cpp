@@ -114,6 +114,7 @@ int32_t BinaryFile::readFresh(uint8_t* data, int32_t n) {
 int32_t BinaryFile::read(void* out, int32_t n) {
     n = std::max(n, 0);
     uint8_t* data = static_cast<uint8_t*>(out);
+    latestReadStart = position();
     if (inOrder) return readInOrder(data, n);
     const int32_t got = readFresh(data, n);
     applyEndOfFileRule();
@@ -181,6 +182,12 @@ bool BinaryFile::notAtEnd() const {
 
 int32_t BinaryFile::tell() const {
     return static_cast<int32_t>(std::ftell(file));
+}
+
+int64_t BinaryFile::position() const {
+    // A stream stays at its end, as a file's position does, however far reads go past it.
+    if (inOrder) return std::min(int64_t{byteCount} - pendingBytes, bytesTaken());
+    return std::ftell(file);
 }
 
 bool BinaryFile::seek(int32_t pos) {

@@ -48,6 +48,14 @@ public:
     bool notAtEnd() const;
 
     int32_t tell() const;
+    // The position in the input, in a file or a stream alike: the next byte a read
+    // delivers (the end of the input once a read went past it).
+    int64_t position() const;
+    // Bytes really taken from the stream: byteCount less the zeros that stood in for
+    // bytes past its end.
+    int64_t bytesTaken() const { return int64_t{byteCount} - missing; }
+    // The position at which the latest read started.
+    int64_t readStart() const { return latestReadStart; }
     // Positions at pos from the start; true when the stream accepted the position.
     // The end-of-file count, byteCount and pendingBytes are kept.
     bool seek(int32_t pos);
@@ -84,6 +92,7 @@ private:
     // Bytes counted in byteCount that the stream did not have: the zeros a short
     // read put in their place, at the end of what was taken.
     int32_t missing = 0;
+    int64_t latestReadStart = 0;
 };
 
 // Throws the "already exists" Error when anything stands under the name; for a
