@@ -49,18 +49,19 @@ bool decodeFile(const std::string& givenName, const std::string& outName) {
     ContainerReader reader(inName);
     WavWriter writer(stdoutMode ? std::string() : outName);
     Crc32 crc;
+    bool intact = false;
+    std::string keptNote;
     try {
         restoreSamples(reader, writer, "Decoding " + displayName(inName), crc);
+        // Samples that do not match their checksum never replace an existing file.
+        intact = crc.value() == reader.storedCrc;
+        if (intact || !writer.replacesFile())
+            writer.finish();
+        else
+            keptNote = outcomeNote(writer.abandon(), writer, reader.sampleCount);
     } catch (const Error& failure) {
         throw Error(withNote(failure.message, outcomeNote(writer.abandon(), writer, reader.sampleCount)));
     }
-    // Samples that do not match their checksum never replace an existing file.
-    const bool intact = crc.value() == reader.storedCrc;
-    std::string keptNote;
-    if (intact || !writer.replacesFile())
-        writer.finish();
-    else
-        keptNote = outcomeNote(writer.abandon(), writer, reader.sampleCount);
     stopTimer("everything");
 
     if (!stdoutMode)
