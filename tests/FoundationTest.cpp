@@ -46,6 +46,23 @@ TEST(Foundation, WrapAbsKeepsMostNegative) {
     EXPECT_EQ(wrapAbs(INT32_MIN), INT32_MIN);
 }
 
+TEST(Foundation, MultiplyWideKeepsEveryBitAndCarry) {
+    const struct { uint64_t a, b; Uint128 product; } cases[] = {
+        {0, 0xFFFFFFFFFFFFFFFFu, {0, 0}},
+        {1, 0xFFFFFFFFFFFFFFFFu, {0, 0xFFFFFFFFFFFFFFFFu}},
+        {0xFFFFFFFFFFFFFFFFu, 0xFFFFFFFFFFFFFFFFu, {0xFFFFFFFFFFFFFFFEu, 1}},  // the middle carries twice
+        {0xFFFFFFFFu, 0xFFFFFFFFu, {0, 0xFFFFFFFE00000001u}},
+        {0xFFFFFFFFu, 0xFFFFFFFF00000000u, {0xFFFFFFFEu, 0x100000000u}},
+        {0xFFFFFFFF00000000u, 0xFFFFFFFF00000000u, {0xFFFFFFFE00000001u, 0}},
+        {uint64_t{1} << 63, 2, {1, 0}},
+        {0x123456789ABCDEF0u, 0x0FEDCBA987654321u, {0x0121FA00AD77D742u, 0x2236D88FE5618CF0u}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(multiplyWide(c.a, c.b), c.product) << std::hex << c.a << " * " << c.b;
+        EXPECT_EQ(multiplyWide(c.b, c.a), c.product) << std::hex << c.b << " * " << c.a;
+    }
+}
+
 // Against the hardware division for every divisor of the range, at the ends of the
 // dividend range and beside every multiple of the divisor there, in the orders of
 // divisors a filter meets: rising, falling, repeated.

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <random>
 
 #include "pipeline/XYConvertor.h"
@@ -144,6 +147,97 @@ TEST(XYConvertor, RoundTripAcrossBlocksWhileSwitching) {
     EXPECT_EQ(roundTrip(XYConvertor04(2), XYConvertor04(2), wide), wide);
 }
 
+namespace {
+
+uint64_t bitsOf(double d) { return std::bit_cast<uint64_t>(d); }
+
+// DecayingSum::update from the given value.
+double updated(double value, bool equalPair) {
+    DecayingSum sum{value};
+    sum.update(equalPair);
+    return sum.value;
+}
+
+// value = double(round64(round64(value * 0.9999) +- 1)), where plain double
+// arithmetic (53-bit significands) or quadruple precision (113 bits) gives another
+// double: states found with the oracle below, those near +-1 and below 2^13 on the
+// way of random pairs from 0. Cancellation against +-1 brings the product's low
+// bits up, where all three differ.
+struct Precisions {
+    double value;
+    bool equalPair;
+    double extended, plain, quad;  // 64-, 53- and 113-bit significands
+};
+const Precisions kPrecisions[] = {
+    {-0x1.ff213a8d2807p-1, true, 0x1.d7b660b2aab8p-10, 0x1.d7b660b2aacp-10, 0x1.d7b660b2aab7fp-10},
+    {0x1.0068c3bb017a8p+0, false, 0x1.88cd4ec3a924ep-10, 0x1.88cd4ec3a94p-10, 0x1.88cd4ec3a924fp-10},
+    {-0x1.013faca32304bp+0, true, -0x1.3916bb63a7a26p-8, -0x1.3916bb63a7ap-8, -0x1.3916bb63a7a25p-8},
+    {0x1.003p+0, false, 0x1.4b886594af556p-11, 0x1.4b886594af8p-11, 0x1.4b886594af556p-11},
+    // The double nearest 1 / 0.9999: the deepest cancellation a double reaches.
+    {0x1.00068de3aefe5p+0, false, -0x1.4b8p-54, -0x1p-53, -0x1.4b76b66230054p-54},
+    // Rounded twice on the way to a double, where 53 and 113 bits agree.
+    {0x1.eab7ae514f731p+11, true, 0x1.eacb1e59f47c2p+11, 0x1.eacb1e59f47c1p+11, 0x1.eacb1e59f47c1p+11},
+    {0x1.d68865be1e397p+12, true, 0x1.d68c5a0f1264ep+12, 0x1.d68c5a0f1264fp+12, 0x1.d68c5a0f1264fp+12},
+    // +-1 at half the last place of a 64-bit product: a tie, to even.
+    {-0x1.23c3065e96e8p+64, false, -0x1.23bb8e477d234p+64, -0x1.23bb8e477d233p+64, -0x1.23bb8e477d233p+64},
+    // +-1 below the last place of a 53-bit product, at that of a 64-bit one.
+    {0x1.38b7f6980e80ap+63, true, 0x1.38aff5294bbc8p+63, 0x1.38aff5294bbc7p+63, 0x1.38aff5294bbc8p+63},
+};
+
+// Each rounding rule against the mistake it rules out, and the ends of the range
+// of doubles; the results are those of x87 extended precision.
+struct Edge {
+    const char* what;
+    double value;
+    bool equalPair;
+    double expected;
+};
+const Edge kEdges[] = {
+    {"the start", 0.0, true, 1.0},
+    {"the start", 0.0, false, -1.0},
+    {"negative zero", -0.0, true, 1.0},
+    {"product tie to even (away: ...557p-11)", -0x1.003p+0, true, -0x1.4b886594af556p-11},
+    {"sum tie to even across a binade (away: ...5a9p+6)", -0x1.fdcf268084c59p+5, false, -0x1.02e10cb5525a8p+6},
+    {"sum rounded to 64 bits first (once: ...0d9p+6)", 0x1.0001ae3e3778bp+6, true, 0x1.03fb207a790dap+6},
+    {"double tie to even (away: ...29fp+11)", 0x1.ec3c10814a972p+11, true, 0x1.ec4f7698a029ep+11},
+    {"+-1 far below the product", 0x1.8p+100, true, 0x1.7ff62b6ae7d56p+100},
+    {"largest double", DBL_MAX, true, 0x1.fff2e48e8a71dp+1023},
+    {"largest double", -DBL_MAX, false, -0x1.fff2e48e8a71dp+1023},
+    {"product far below +-1", 0x1p-1000, false, -1.0},
+    {"subnormal", DBL_TRUE_MIN, false, -1.0},
+};
+
+}  // namespace
+
+TEST(XYConvertor, DecayingSumRoundsAsX87ExtendedPrecision) {
+    for (const Precisions& c : kPrecisions)
+        EXPECT_EQ(bitsOf(updated(c.value, c.equalPair)), bitsOf(c.extended)) << std::hexfloat << c.value;
+    for (const Edge& c : kEdges)
+        EXPECT_EQ(bitsOf(updated(c.value, c.equalPair)), bitsOf(c.expected)) << c.what << " " << std::hexfloat << c.value;
+}
+
+// Where the oracle below cannot run (no 128-bit integers), a long run still has to
+// end in the same bits as on the processors where it does: a digest of every value
+// of coin tosses and runs of up to 300000 alike pairs from 0.
+TEST(XYConvertor, DecayingSumRunIsTheSameOnEveryTarget) {
+    std::mt19937_64 rng(5);
+    DecayingSum sum;
+    uint64_t digest = 0;
+    bool equal = false;
+    uint64_t left = 0;
+    for (int pair = 0; pair < 2000000; ++pair) {
+        if (pair < 1000000) {
+            equal = (rng() & 1) != 0;
+        } else if (left-- == 0) {
+            equal = !equal;
+            left = rng() % 300000;
+        }
+        sum.update(equal);
+        digest = (digest ^ bitsOf(sum.value)) * 0x100000001B3u;
+    }
+    EXPECT_EQ(digest, 0x51B794237EFB11B4u);  // as x87 extended precision gives it
+}
+
 // The oracle needs a 128-bit integer type, which 32-bit targets lack.
 #if defined(__SIZEOF_INT128__)
 namespace {
@@ -157,15 +251,14 @@ struct Exact {
 };
 
 int bitLength(unsigned __int128 m) {
-    int n = 0;
-    for (; m != 0; m >>= 1) ++n;
-    return n;
+    const uint64_t high = static_cast<uint64_t>(m >> 64), low = static_cast<uint64_t>(m);
+    return high != 0 ? 128 - std::countl_zero(high) : 64 - std::countl_zero(low);
 }
 
 Exact fromDouble(double d) {
     int exponent = 0;
     const double fraction = std::frexp(std::fabs(d), &exponent);
-    return {d < 0, static_cast<unsigned __int128>(std::ldexp(fraction, 53)), exponent - 53};
+    return {std::signbit(d), static_cast<unsigned __int128>(std::ldexp(fraction, 53)), exponent - 53};
 }
 
 // Rounds to `bits` significant bits, to nearest with ties to even.
@@ -183,14 +276,16 @@ Exact roundTo(Exact x, int bits) {
 
 Exact multiply(const Exact& a, const Exact& b) { return {a.negative != b.negative, a.m * b.m, a.e + b.e}; }
 
+// Exact where the terms, lined up, fit 127 bits; the callers stay within that.
 Exact add(Exact a, Exact b) {
     if (a.m == 0) return b;
     const int e = std::min(a.e, b.e);
-    EXPECT_LT(std::max(a.e, b.e) - e, 60);
+    EXPECT_LE(std::max(bitLength(a.m) + a.e, bitLength(b.m) + b.e) - e, 127);
     a.m <<= a.e - e;
     b.m <<= b.e - e;
     if (a.negative == b.negative) return {a.negative, a.m + b.m, e};
-    if (a.m >= b.m) return {a.negative, a.m - b.m, e};
+    if (a.m == b.m) return {false, 0, e};
+    if (a.m > b.m) return {a.negative, a.m - b.m, e};
     return {b.negative, b.m - a.m, e};
 }
 
@@ -200,14 +295,28 @@ double toDouble(const Exact& x) {
     return r.negative ? -magnitude : magnitude;
 }
 
+// The update with the product and the sum rounded to `bits` significant bits.
+double oracle(double value, bool equalPair, int bits) {
+    const Exact product = roundTo(multiply(fromDouble(value), fromDouble(DecayingSum::factor)), bits);
+    return toDouble(roundTo(add(product, fromDouble(equalPair ? 1.0 : -1.0)), bits));
+}
+
 }  // namespace
 
-TEST(XYConvertor, DecayingSumUsesA64BitSignificandAndRoundsOnceToDouble) {
-    // value = double(round64(round64(value * 0.9999) +- 1)): the oracle below does
-    // it in integers; plain double arithmetic drifts away from it within the run.
+TEST(XYConvertor, PrecisionCasesSeparateTheSignificandWidths) {
+    for (const Precisions& c : kPrecisions) {
+        EXPECT_EQ(bitsOf(oracle(c.value, c.equalPair, 64)), bitsOf(c.extended)) << std::hexfloat << c.value;
+        EXPECT_EQ(bitsOf(oracle(c.value, c.equalPair, 53)), bitsOf(c.plain)) << std::hexfloat << c.value;
+        EXPECT_EQ(bitsOf(oracle(c.value, c.equalPair, 113)), bitsOf(c.quad)) << std::hexfloat << c.value;
+        EXPECT_TRUE(c.extended != c.plain || c.extended != c.quad) << std::hexfloat << c.value;
+    }
+}
+
+TEST(XYConvertor, DecayingSumFollowsTheOracleOverRandomPairs) {
+    // Through the convertor: value = double(round64(round64(value * 0.9999) +- 1)),
+    // which plain double arithmetic drifts away from within the run.
     XYConvertor02 convertor(2);
-    Exact expected;
-    double plain = 0.0;
+    double expected = 0.0, plain = 0.0;
     bool plainDiverged = false;
     uint32_t x = 1;
     for (int pair = 0; pair < 20000; ++pair) {
@@ -215,18 +324,64 @@ TEST(XYConvertor, DecayingSumUsesA64BitSignificandAndRoundsOnceToDouble) {
         const bool equal = ((x >> 16) % 3) != 0;
         SampleBlock v = {5, static_cast<int16_t>(equal ? 5 : 6)};
         convertor.transformFast(v);
-
-        const Exact product = roundTo(multiply(fromDouble(toDouble(expected)), fromDouble(DecayingSum::factor)), 64);
-        expected = fromDouble(toDouble(roundTo(add(product, fromDouble(equal ? 1.0 : -1.0)), 64)));
-        ASSERT_EQ(convertor.switchState().value, toDouble(expected)) << "pair " << pair;
-
+        expected = oracle(expected, equal, 64);
+        ASSERT_EQ(bitsOf(convertor.switchState().value), bitsOf(expected)) << "pair " << pair;
         plain = plain * DecayingSum::factor + (equal ? 1.0 : -1.0);
-        plainDiverged = plainDiverged || plain != toDouble(expected);
+        plainDiverged = plainDiverged || plain != expected;
     }
     EXPECT_TRUE(plainDiverged) << "the sequence does not tell extended from double precision";
+
+    // Long runs: coin tosses keep the sum near 0, where it cancels against +-1; runs of
+    // up to 300000 alike pairs take it to its ends near +-10000 and across every binade
+    // between; short runs and a bias towards equal pairs lie in between.
+    std::mt19937_64 rng(20240611);
+    struct Kind {
+        const char* name;
+        uint64_t longestRun;  // 0: each pair drawn on its own
+        double equalShare;
+    };
+    const Kind kinds[] = {{"coin tosses", 0, 0.5}, {"mostly equal", 0, 0.9},
+                          {"short runs", 3000, 0.5}, {"long runs", 300000, 0.5}};
+    for (const Kind& kind : kinds) {
+        DecayingSum sum;
+        std::bernoulli_distribution equalDraw(kind.equalShare);
+        bool equal = false;
+        uint64_t left = 0;
+        for (int pair = 0; pair < 1000000; ++pair) {
+            if (kind.longestRun == 0) {
+                equal = equalDraw(rng);
+            } else if (left-- == 0) {
+                equal = !equal;
+                left = rng() % kind.longestRun;
+            }
+            const double before = sum.value;
+            sum.update(equal);
+            ASSERT_EQ(bitsOf(sum.value), bitsOf(oracle(before, equal, 64)))
+                << kind.name << ", pair " << pair << ", from " << std::hexfloat << before;
+        }
+    }
+}
+
+TEST(XYConvertor, DecayingSumFollowsTheOracleFromAnyValue) {
+    // Values no run reaches as well: from 2^-60 to 2^70, either sign.
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 1000000; ++i) {
+        const uint64_t r = rng();
+        const double magnitude = std::ldexp(1.0 + std::ldexp(static_cast<double>(r >> 12), -52),
+                                            static_cast<int>(rng() % 131) - 60);
+        const double value = (r & 2) != 0 ? -magnitude : magnitude;
+        const bool equal = (r & 1) != 0;
+        ASSERT_EQ(bitsOf(updated(value, equal)), bitsOf(oracle(value, equal, 64))) << std::hexfloat << value;
+    }
 }
 #else
-TEST(XYConvertor, DecayingSumUsesA64BitSignificandAndRoundsOnceToDouble) {
+TEST(XYConvertor, PrecisionCasesSeparateTheSignificandWidths) {
+    GTEST_SKIP() << "no 128-bit integer type for the oracle on this target";
+}
+TEST(XYConvertor, DecayingSumFollowsTheOracleOverRandomPairs) {
+    GTEST_SKIP() << "no 128-bit integer type for the oracle on this target";
+}
+TEST(XYConvertor, DecayingSumFollowsTheOracleFromAnyValue) {
     GTEST_SKIP() << "no 128-bit integer type for the oracle on this target";
 }
 #endif

@@ -50,6 +50,23 @@ private:
     uint64_t reciprocal = 0;
 };
 
+// An unsigned 128-bit integer as two 64-bit halves: no 128-bit type exists on every
+// target (32-bit x86 has none).
+struct Uint128 {
+    uint64_t high = 0;
+    uint64_t low = 0;
+    friend bool operator==(const Uint128&, const Uint128&) = default;
+};
+
+// a * b exactly, from four 32 x 32 -> 64-bit products.
+inline Uint128 multiplyWide(uint64_t a, uint64_t b) {
+    const uint64_t a0 = a & 0xFFFFFFFFu, a1 = a >> 32, b0 = b & 0xFFFFFFFFu, b1 = b >> 32;
+    const uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+    // Below 3 * 2^32: the three terms of bits 32 to 63 and what carries out of them.
+    const uint64_t middle = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);
+    return {p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), (middle << 32) | (p00 & 0xFFFFFFFFu)};
+}
+
 extern std::vector<int32_t> pow2Table;
 void initPow2Table();
 int32_t pow2(int i);

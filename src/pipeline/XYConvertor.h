@@ -11,7 +11,9 @@
 // tested before a pair is rewritten and updated from the pair of samples (the
 // incoming pair forward, the restored pair inverse), so both directions agree.
 
-// Generation 02 state: a decaying sum of +1 (equal pair) and -1 (unequal pair).
+// Generation 02 state: a decaying sum of +1 (equal pair) and -1 (unequal pair),
+// value = value * factor +- 1 in the x87 extended precision the stored format was
+// made with, done on integers so that every processor gives the same value.
 struct DecayingSum {
     double value = 0.0;
     static constexpr double factor = 0.9999;
