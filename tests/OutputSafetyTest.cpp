@@ -46,8 +46,8 @@ Bytes stereoWav(size_t values, int16_t sign = 1) {
 
 // Over 21 blocks of 61440 values: two coding segments.
 constexpr size_t kTwoSegments = 21u * 61440u;
-// About 50 seconds of stereo: long enough to be interrupted part-way.
-constexpr size_t kLong = 36u * 61440u;
+// Over a minute of stereo: long enough to be interrupted part-way.
+constexpr size_t kLong = 90u * 61440u;
 
 class OutputSafety : public ProgramRun {
 protected:
