@@ -9,9 +9,9 @@
 # does; x87 excess precision would let intermediate results keep extra bits.
 # long double stays the x87 80-bit type on both targets.
 #
-# qo links statically (see CMakeLists.txt); the unit tests of a cross-compiled build
-# use the target's shared libraries from /usr/i686-linux-gnu, which qemu-i386 finds
-# with `-L /usr/i686-linux-gnu` where the kernel cannot run 32-bit programs.
+# qo links statically (see CMakeLists.txt); the unit tests run on the host's 32-bit
+# libraries (Debian: lib32stdc++6, which g++-multilib brings along), natively or,
+# where the kernel cannot run 32-bit programs, under qemu-i386.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 find_program(QO_I686_CROSS_CXX i686-linux-gnu-g++)
