@@ -44,7 +44,8 @@ Bytes generation02Wav(const Bytes& source) {
     wav.insert(wav.end(), parts.restHeader.begin(), parts.restHeader.begin() + 24);
     wav.insert(wav.end(), {'d', 'a', 't', 'a'});
     putLe(wav, static_cast<uint32_t>(2 * parts.samples.size()), 4);
-    for (int16_t s : parts.samples) putLe(wav, static_cast<uint16_t>(s), 2);
+    const Bytes data = testsupport::littleEndianBytes(parts.samples);
+    wav.insert(wav.end(), data.begin(), data.end());
     return wav;
 }
 
@@ -319,5 +320,34 @@ TEST_P(DamagedOldContainer, SampleCountBeyondTheDataEndsInAnError) {
 
 INSTANTIATE_TEST_SUITE_P(Generations, DamagedOldContainer, ::testing::Values(2, 3),
                          [](const auto& info) { return "g0" + std::to_string(info.param); });
+
+// Every build writes the old containers of the two recordings byte for byte as the
+// x86-64 build does (the checksums of its containers are pinned here) and restores them
+// to the recordings' samples: a container of either generation written on one processor
+// comes back as the same samples on every other. The unit tests of each cross build run
+// this under its emulator.
+TEST(OldContainerBytes, AreTheX86OnesAndRestoreTheRecordings) {
+    const struct {
+        int version;
+        const char* recording;
+        uint32_t containerCrc;  // bitwiseCrcRegister of the x86-64 build's container
+    } cases[] = {
+        {2, "real_bass_st.wav", 0xC3FAB5CFu},
+        {2, "real_tabla_mono.wav", 0xAED75667u},
+        {3, "real_bass_st.wav", 0x3089F843u},
+        {3, "real_tabla_mono.wav", 0xB8A1A0E8u},
+    };
+    codertest::ScratchFile scratch;
+    for (const auto& c : cases) {
+        const std::string what = std::string(c.recording) + ", generation " + std::to_string(c.version);
+        const WavParts parts = splitWav(readFileBytes(testsupport::dataPath(c.recording)));
+        const Bytes container = writeOldContainer(parts, {c.version, true, 0, std::nullopt});
+        EXPECT_EQ(testsupport::bitwiseCrcRegister(container.data(), container.size()), c.containerCrc) << what;
+        writeFileBytes(scratch.path, container);
+        const DecodeOutcome outcome = decodeInProcess(scratch.path, parts.samples);
+        EXPECT_EQ(outcome.error, "") << what;
+        EXPECT_TRUE(outcome.restored && outcome.crcMatches) << what;
+    }
+}
 
 }  // namespace

@@ -80,14 +80,14 @@ inline Bytes makeWav(int channels, const std::vector<int16_t>& samples, const By
     b.insert(b.end(), chunksBeforeData.begin(), chunksBeforeData.end());
     b.insert(b.end(), {'d', 'a', 't', 'a'});
     putLe(b, dataBytes, 4);
-    for (int16_t s : samples) putLe(b, static_cast<uint16_t>(s), 2);
+    const Bytes data = testsupport::littleEndianBytes(samples);
+    b.insert(b.end(), data.begin(), data.end());
     b.insert(b.end(), trailer.begin(), trailer.end());
     return b;
 }
 
 inline uint32_t sampleCrc(const std::vector<int16_t>& samples) {
-    Bytes bytes;
-    for (int16_t s : samples) putLe(bytes, static_cast<uint16_t>(s), 2);
+    const Bytes bytes = testsupport::littleEndianBytes(samples);
     return testsupport::bitwiseCrcRegister(bytes.data(), bytes.size());
 }
 

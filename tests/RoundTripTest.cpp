@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -116,8 +115,7 @@ TEST_F(Program, StandardInputKeepsTheTrailerAndNoheadDropsHeaderAndTrailer) {
     const Bytes original = readFileBytes((dir / "t.wav").string());
     ASSERT_EQ(run("t.wav").status, 0);
     const testsupport::Pcm pcm = testsupport::loadPcm16((dir / "t.wav").string());
-    Bytes raw(pcm.samples.size() * 2);
-    std::memcpy(raw.data(), pcm.samples.data(), raw.size());
+    const Bytes raw = testsupport::littleEndianBytes(pcm.samples);
 
     ASSERT_EQ(run("-nohead t.qo raw.wav").status, 0);
     EXPECT_TRUE(readFileBytes((dir / "raw.wav").string()) == raw);

@@ -59,6 +59,19 @@ inline uint32_t bitwiseCrcRegister(const uint8_t* bytes, size_t count) {
     return crc;
 }
 
+// The little-endian bytes of sample values, as WAV data and the checksum hold them,
+// worked out from the values alone whatever the host's byte order.
+inline std::vector<uint8_t> littleEndianBytes(const std::vector<int16_t>& samples) {
+    std::vector<uint8_t> bytes;
+    bytes.reserve(2 * samples.size());
+    for (int16_t s : samples) {
+        const auto u = static_cast<uint16_t>(s);
+        bytes.push_back(static_cast<uint8_t>(u & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(u >> 8));
+    }
+    return bytes;
+}
+
 // A canonical 44-byte-header 16-bit PCM WAV file of the interleaved samples.
 inline std::vector<uint8_t> canonicalWav(int channels, const std::vector<int16_t>& samples) {
     std::vector<uint8_t> b;
@@ -79,7 +92,8 @@ inline std::vector<uint8_t> canonicalWav(int channels, const std::vector<int16_t
     le(16, 2);
     b.insert(b.end(), {'d', 'a', 't', 'a'});
     le(dataBytes, 4);
-    for (int16_t s : samples) le(static_cast<uint16_t>(s), 2);
+    const std::vector<uint8_t> data = littleEndianBytes(samples);
+    b.insert(b.end(), data.begin(), data.end());
     return b;
 }
 

@@ -105,8 +105,8 @@ protected:
         EXPECT_EQ(r.bytes, original) << path;
         const testsupport::Pcm pcm = testsupport::loadPcm16(path);
         EXPECT_EQ(r.samples, pcm.samples) << path;
-        EXPECT_EQ(r.crc, testsupport::bitwiseCrcRegister(reinterpret_cast<const uint8_t*>(pcm.samples.data()),
-                                            2 * pcm.samples.size())) << path;
+        const std::vector<uint8_t> sampleBytes = testsupport::littleEndianBytes(pcm.samples);
+        EXPECT_EQ(r.crc, testsupport::bitwiseCrcRegister(sampleBytes.data(), sampleBytes.size())) << path;
     }
 
     template <typename Body>
@@ -184,6 +184,17 @@ TEST_F(WavFiles, ChunksBeforeTheData) {
     EXPECT_EQ(r.restHeaderSize, 24u + 34 + 12);
     EXPECT_EQ(r.samples, (std::vector<int16_t>{0x1234, -1, INT16_MIN}));
     EXPECT_EQ(r.bytes, testsupport::readFileBytes(path));
+}
+
+// The values' bytes go out low byte first whatever the host's byte order.
+TEST_F(WavFiles, SamplesAreWrittenLowByteFirst) {
+    const std::string path = scratch("written.wav");
+    {
+        WavWriter writer(path);
+        writer.writeWavSamples({0x1234, -2, INT16_MIN, 0x007F});
+        writer.finish();
+    }
+    EXPECT_EQ(testsupport::readFileBytes(path), (std::vector<uint8_t>{0x34, 0x12, 0xFE, 0xFF, 0x00, 0x80, 0x7F, 0x00}));
 }
 
 TEST_F(WavFiles, OddDataSizeStartsTheTrailerWithItsLastByte) {

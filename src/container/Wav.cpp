@@ -1,16 +1,12 @@
 #include "container/Wav.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 
+#include "foundation/ByteOrder.h"
 #include "foundation/Error.h"
 
 namespace {
-
-// Samples are read and written as the int16 values lie in memory, which is the
-// WAV file's byte order only on a little-endian host.
-static_assert(std::endian::native == std::endian::little);
 
 constexpr int32_t readPiece = 10000;
 constexpr int32_t regularFmtSize = 16;
@@ -93,6 +89,7 @@ void WavReader::readWavSamples(int32_t count, std::vector<int16_t>& samples, Crc
     const size_t values = static_cast<size_t>(std::max(count, 0));
     if (samples.size() != values) samples.resize(values);
     file->read(samples.data(), static_cast<int32_t>(2 * values));
+    swapLittleEndian(samples.data(), values);
     // The read met the end only if the data chunk is shorter than its size says:
     // compressing the zeros put in place of the missing bytes would report a
     // damaged file as a good archive.
@@ -123,7 +120,8 @@ void WavWriter::writeWavHeader(const std::string& riffHeader, const std::string&
 }
 
 void WavWriter::writeWavSamples(const std::vector<int16_t>& samples) {
-    output.stream().write(samples.data(), static_cast<int32_t>(2 * samples.size()));
+    std::vector<int16_t> swapped;
+    output.stream().write(littleEndianValues(samples, swapped), static_cast<int32_t>(2 * samples.size()));
     output.stream().flush();
     sampleBytes += static_cast<int64_t>(2 * samples.size());
 }
