@@ -86,10 +86,6 @@ int renameWithoutReplacing(const char* from, const char* to) {
     return std::rename(from, to);
 }
 
-[[noreturn]] void throwWriteFailed(const std::string& name) {
-    throw Error("Error - cannot write to file " + baseName(name) + ".");
-}
-
 }  // namespace
 
 std::string withNote(const std::string& message, const std::string& note) {
@@ -121,7 +117,7 @@ PendingOutput::PendingOutput(const std::string& name) : displayName(name) {
     target = followLinks(name);
     struct stat present {};
     const bool exists = ::stat(target.c_str(), &present) == 0;
-    if (exists && S_ISDIR(present.st_mode)) throw Error("Error - " + baseName(name) + " is a directory, not a file.");
+    if (exists && S_ISDIR(present.st_mode)) throwIsDirectory(name);
     if (!overwriteMode) refuseExistingOutput(name);
     if (exists && !S_ISREG(present.st_mode)) {
         kind = Kind::direct;
@@ -172,16 +168,20 @@ void PendingOutput::removeTemporary() {
 
 int64_t PendingOutput::tell() const {
     const int32_t pos = file->tell();
-    if (pos < 0) throw Error("Error - cannot seek in the output file " + baseName(displayName) + ".");
+    if (pos < 0) throwCannotSeek();
     return pos;
 }
 
 void PendingOutput::seek(int64_t pos) {
     // A full disk shows first as a failed seek, which flushes the buffer.
     if (!file->seek(static_cast<int32_t>(pos))) {
-        if (std::ferror(file->file)) throwWriteFailed(displayName);
-        throw Error("Error - cannot seek in the output file " + baseName(displayName) + ".");
+        if (std::ferror(file->file)) file->throwWriteFailed();
+        throwCannotSeek();
     }
+}
+
+void PendingOutput::throwCannotSeek() const {
+    throw Error("Error - cannot seek in the output file " + baseName(displayName) + ".");
 }
 
 void PendingOutput::commit() {
@@ -199,7 +199,7 @@ void PendingOutput::putInPlace(bool mayReplace) {
         file->flush();
         // Written to the disk before it takes the name: a crash after the rename
         // must not leave an empty file where the old one was.
-        if (::fsync(::fileno(file->file)) != 0) throwWriteFailed(displayName);
+        if (::fsync(::fileno(file->file)) != 0) file->throwWriteFailed();
         file->close();
     } catch (const Error&) {
         removeTemporary();

@@ -58,6 +58,7 @@ private:
     enum class Kind { console, direct, staged };
     void putInPlace(bool mayReplace);
     void removeTemporary();
+    [[noreturn]] void throwCannotSeek() const;
 
     std::string displayName;  // the name the user gave
     std::string target;       // where the file is put: the name with symlinks followed

@@ -21,6 +21,10 @@ void throwOutputExists(const std::string& name) {
     throw Error("File " + baseName(name) + " already exists, skipping (-overwrite forces overwrite).");
 }
 
+void throwIsDirectory(const std::string& name) {
+    throw Error("Error - " + baseName(name) + " is a directory, not a file.");
+}
+
 void throwCannotCreate(const std::string& name, int error) {
     throw Error("Cannot open output file " + baseName(name) + " (" + std::strerror(error) + ").");
 }
@@ -64,7 +68,7 @@ void BinaryFile::open(const std::string& name, bool read) {
         if (::fstat(::fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
             std::fclose(file);
             file = nullptr;
-            throw Error("Error - " + baseName(name) + " is a directory, not a file.");
+            throwIsDirectory(name);
         }
         // A FIFO, pipe or device delivers its bytes once: it is read like standard input.
         inOrder = !S_ISREG(info.st_mode);

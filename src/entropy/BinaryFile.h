@@ -61,6 +61,8 @@ public:
     bool seek(int32_t pos);
     // Flushes an output; throws Error when a write or the flush failed.
     void flush();
+    // Throws the Error of a write that failed on this output.
+    [[noreturn]] void throwWriteFailed() const;
 
     // Bytes of the push-back history; pendingBytes must not exceed it.
     int32_t historyLength() const { return static_cast<int32_t>(history.size()); }
@@ -77,7 +79,6 @@ public:
 
 private:
     bool streamEnded() const;
-    [[noreturn]] void throwWriteFailed() const;
     void applyEndOfFileRule();
     int32_t readInOrder(uint8_t* data, int32_t n);
     int32_t replayPending(uint8_t* data, int32_t n);
@@ -100,5 +101,7 @@ private:
 void refuseExistingOutput(const std::string& name);
 // Throws that Error for a name where something was found to stand.
 [[noreturn]] void throwOutputExists(const std::string& name);
+// Throws the Error for a name that is a directory where a file is wanted.
+[[noreturn]] void throwIsDirectory(const std::string& name);
 // Throws the Error for an output that could not be created, with the system's reason.
 [[noreturn]] void throwCannotCreate(const std::string& name, int error);
