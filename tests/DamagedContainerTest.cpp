@@ -100,7 +100,8 @@ protected:
         std::filesystem::remove(dir / "d.wav");
         const auto start = std::chrono::steady_clock::now();
         Outcome o;
-        o.run = run("-overwrite " + flags + " d.qo d.wav");
+        // With -cin the container is standard input.
+        o.run = run("-overwrite " + flags + " d.qo d.wav", contains(flags, "-cin") ? "d.qo" : "");
         o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::error_code ec;
         o.outputSize = std::filesystem::file_size(dir / "d.wav", ec);
