@@ -100,7 +100,8 @@ protected:
         std::filesystem::remove(dir / "d.wav");
         const auto start = std::chrono::steady_clock::now();
         Outcome o;
-        o.run = run("-overwrite " + flags + " d.qo d.wav");
+        // With -cin the container is standard input.
+        o.run = run("-overwrite " + flags + " d.qo d.wav", contains(flags, "-cin") ? "d.qo" : "");
         o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::error_code ec;
         o.outputSize = std::filesystem::file_size(dir / "d.wav", ec);
@@ -243,25 +244,73 @@ TEST_F(DamagedContainer, AbsurdHeaderFieldsAreReported) {
     }
 }
 
-// A trailer offset outside the file only loses the trailer, which nothing else
-// records; the samples are restored and the decoder stays within the file.
-// The trailer starts exactly where the last segment's decoder stopped: any other
-// stored offset, inside the file or not, is reported and only the trailer is lost.
-TEST_F(DamagedContainer, WrongTrailerOffsetLosesOnlyTheTrailerAndIsReported) {
-    const Bytes wav = readFileBytes(testsupport::dataPath("small_edge_list_trailing_st.wav"));
-    const Bytes intact = compress(wav);
-    const Layout at(intact);
-    ASSERT_LT(at.trailer, intact.size());
+// A trailer that cannot be restored after every sample was: the samples' checksum
+// is compared all the same, and the report says that the samples are complete and
+// whether they match it, never that the restore is incomplete. An existing file is
+// kept; otherwise the file holds the samples, its header sizes matching them.
+TEST_F(DamagedContainer, DamagedTrailerAfterCompleteSamplesSaysWhetherTheyMatch) {
+    struct Case {
+        std::string what;
+        Bytes container;
+        Bytes wav;  // the file that was compressed
+        size_t trailerBytes;
+        uint32_t sampleCount;
+        bool match;
+    };
+    std::vector<Case> cases;
+    // The trailer starts exactly where the last segment's decoder stopped: any other
+    // stored offset, inside the file or not, is damage.
+    const Bytes listed = readFileBytes(testsupport::dataPath("small_edge_list_trailing_st.wav"));
+    const Bytes withTrailer = compress(listed);
+    const Layout at(withTrailer);
+    ASSERT_LT(at.trailer, withTrailer.size());
     const uint32_t trailer = static_cast<uint32_t>(at.trailer);
-    for (uint32_t offset : {trailer - 1, trailer + 1, static_cast<uint32_t>(intact.size() + 1), 0x7FFFFFFFu,
+    for (uint32_t offset : {trailer - 1, trailer + 1, static_cast<uint32_t>(withTrailer.size() + 1), 0x7FFFFFFFu,
                             0xFFFFFFFFu}) {
-        Bytes damaged = intact;
+        Bytes damaged = withTrailer;
         put32(damaged, at.trailerField, offset);
-        const Outcome o = decode(damaged);
-        EXPECT_EQ(o.run.status, 1) << offset;
-        EXPECT_NE(o.run.err.find("has a damaged trailer offset; the trailer was not restored."), std::string::npos)
-            << o.run.err;
-        EXPECT_EQ(o.outputSize, wav.size() - (intact.size() - at.trailer)) << offset;
+        cases.push_back({"trailer offset " + std::to_string(offset), damaged, listed, withTrailer.size() - at.trailer,
+                         get32(withTrailer, at.sampleCount), true});
+    }
+    // One flipped bit in the coded data that keeps the decoder in step up to the
+    // trailer offset check: wrong samples, then a damaged trailer.
+    const Bytes tabla = readFileBytes(testsupport::dataPath("real_tabla_mono.wav"));
+    Bytes flipped = compress(tabla);
+    flipped.at(40098) ^= 0x02;
+    cases.push_back({"a bit of the coded data flipped", flipped, tabla, 0, get32(flipped, Layout(flipped).sampleCount),
+                     false});
+
+    const Bytes old = {'o', 'l', 'd'};
+    for (const Case& c : cases) {
+        for (const std::string flags : {"", "-cin"}) {
+            for (bool existing : {false, true}) {
+                SCOPED_TRACE(c.what + " " + flags + (existing ? " over an existing file" : ""));
+                writeFileBytes((dir / "d.qo").string(), c.container);
+                std::filesystem::remove(dir / "d.wav");
+                if (existing) writeFileBytes((dir / "d.wav").string(), old);
+                const RunResult r = run("-overwrite " + flags + " d.qo d.wav", flags.empty() ? "" : "d.qo");
+                EXPECT_EQ(r.status, 1);
+                EXPECT_TRUE(contains(r.err, " has a damaged trailer offset; the trailer was not restored.\n")) << r.err;
+                EXPECT_EQ(contains(r.err, "\nWarning: CRC check failed!\n"), !c.match) << r.err;
+                EXPECT_EQ(contains(r.err, "\nThe samples are complete and match their checksum; "), c.match) << r.err;
+                EXPECT_TRUE(contains(r.err, "the chunks after them were not restored.\n")) << r.err;
+                EXPECT_FALSE(contains(r.err, "incomplete")) << r.err;
+                const Bytes out = readFileBytes((dir / "d.wav").string());
+                if (existing) {
+                    EXPECT_TRUE(contains(r.err, "\nThe existing file d.wav was kept unchanged.\n")) << r.err;
+                    EXPECT_TRUE(out == old);
+                    continue;
+                }
+                EXPECT_TRUE(contains(r.err, "\nd.wav holds all " + std::to_string(c.sampleCount) +
+                                                " samples, without the chunks after them.\n"))
+                    << r.err;
+                ASSERT_EQ(out.size(), c.wav.size() - c.trailerBytes);
+                EXPECT_EQ(get32(out, 4), out.size() - 8) << "RIFF size";
+                if (c.match) {
+                    EXPECT_TRUE(std::equal(out.begin() + 8, out.end(), c.wav.begin() + 8));
+                }
+            }
+        }
     }
 }
 

@@ -170,6 +170,42 @@ TEST_F(Program, FailedCompressLeavesNoContainerAndKeepsAnExistingOne) {
     EXPECT_EQ(readFileBytes((dir / "cut.qo").string()), (Bytes{'o', 'l', 'd'}));
 }
 
+// A container restores the data size as twice its whole samples, so a WAV file
+// whose data chunk has an odd size would not come back as it went in: it is
+// refused before any output is made, and an existing container stays.
+TEST_F(Program, OddDataSizeIsRefusedBeforeAnyOutput) {
+    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_tabla_mono.wav"));
+    Bytes wav = canonicalWav(1, std::vector<int16_t>(pcm.samples.begin(), pcm.samples.begin() + 500));
+    const Bytes after = {0x5A, 0, 'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};  // odd byte, pad, chunk
+    wav.insert(wav.end(), after.begin(), after.end());
+    wav[40] = 0xE9;  // data size 1001
+    wav[41] = 0x03;
+    wav[4] = static_cast<uint8_t>(wav.size() - 8);
+    wav[5] = static_cast<uint8_t>((wav.size() - 8) >> 8);
+    testsupport::writeFileBytes((dir / "odd.wav").string(), wav);
+    const Bytes old = {'o', 'l', 'd'};
+    const struct {
+        const char* args;
+        const char* input;
+        bool existing;
+    } cases[] = {{"odd.wav", "", false}, {"-cin odd.wav", "odd.wav", false}, {"-overwrite odd.wav", "", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        if (c.existing) testsupport::writeFileBytes((dir / "odd.qo").string(), old);
+        const RunResult r = run(c.args, c.input);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, "\nError - wav data chunk of odd size (1001 bytes) is not supported: the file "
+                                    "would not be restored exactly.\n"))
+            << r.err;
+        EXPECT_FALSE(contains(r.out, "Encoding")) << "work was done first";
+        if (c.existing) {
+            EXPECT_TRUE(readFileBytes((dir / "odd.qo").string()) == old);
+        }
+        expectOnly(c.existing ? std::vector<std::string>{"odd.wav", "odd.qo"} : std::vector<std::string>{"odd.wav"});
+        std::filesystem::remove(dir / "odd.qo");
+    }
+}
+
 TEST_F(Program, ChecksumMismatchWarnsKeepsOutputAndFails) {
     place(testsupport::dataPath("real_tabla_mono.wav"), "a.wav");
     ASSERT_EQ(run("a.wav").status, 0);

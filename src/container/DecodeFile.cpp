@@ -13,12 +13,17 @@
 
 namespace {
 
+const std::string kCrcWarning = "Warning: CRC check failed!";
+
 // Says what became of the output of a restore that did not end well; empty when
 // there is nothing to add.
 std::string outcomeNote(PendingOutput::Outcome outcome, const WavWriter& writer, int32_t sampleCount) {
     switch (outcome) {
         case PendingOutput::Outcome::existingKept: return keptExistingNote(writer.name());
         case PendingOutput::Outcome::partialKept:
+            if (writer.samplesWritten() == sampleCount)
+                return baseName(writer.name()) + " holds all " + std::to_string(sampleCount) +
+                       " samples, without the chunks after them.";
             return "The restore is incomplete: " + baseName(writer.name()) + " holds only the first " +
                    std::to_string(writer.samplesWritten()) + " of " + std::to_string(sampleCount) + " samples.";
         case PendingOutput::Outcome::console:
@@ -38,7 +43,19 @@ void restoreSamples(ContainerReader& reader, WavWriter& writer, const std::strin
         crc.updateSamples(samples.data(), samples.size());
     }
     showProgress(reader.blockCount, reader.blockCount, label);
-    if (reader.version >= 3 && headerMode) reader.copyTrailer(writer);
+}
+
+// Copies the chunks that followed the samples. A failure here leaves every sample
+// restored, so its message says so, and says whether they matched their checksum.
+void restoreTrailer(ContainerReader& reader, WavWriter& writer, bool intact) {
+    if (reader.version < 3 || !headerMode) return;
+    try {
+        reader.copyTrailer(writer);
+    } catch (const Error& failure) {
+        const std::string samples = intact ? "The samples are complete and match their checksum;"
+                                           : kCrcWarning + "\nThe samples are complete, but";
+        throw Error(withNote(failure.message, samples + " the chunks after them were not restored."));
+    }
 }
 
 }  // namespace
@@ -53,8 +70,11 @@ bool decodeFile(const std::string& givenName, const std::string& outName) {
     std::string keptNote;
     try {
         restoreSamples(reader, writer, "Decoding " + displayName(inName), crc);
-        // Samples that do not match their checksum never replace an existing file.
+        // Compared before the trailer is read, so that damaged samples are reported
+        // whatever becomes of the trailer.
         intact = crc.value() == reader.storedCrc;
+        restoreTrailer(reader, writer, intact);
+        // Samples that do not match their checksum never replace an existing file.
         if (intact || !writer.replacesFile())
             writer.finish();
         else
@@ -67,7 +87,7 @@ bool decodeFile(const std::string& givenName, const std::string& outName) {
     if (!stdoutMode)
         std::printf("\rFinished %s - time taken: %.1fs        \n", baseName(inName).c_str(),
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
-    if (!intact) std::fputs(withNote("Warning: CRC check failed!", keptNote).append("\n\n").c_str(), stderr);
+    if (!intact) std::fputs(withNote(kCrcWarning, keptNote).append("\n\n").c_str(), stderr);
     if (debugMode) writeDebugReport("debugdec.txt");
     return intact;
 }

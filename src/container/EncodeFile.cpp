@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "container/ContainerFormat.h"
 #include "container/Drivers.h"
@@ -118,6 +119,11 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     const int channels = fmtChannels(wav.restHeader);
     if (fmtBitsPerSample(wav.restHeader) != 16) throw Error("Error - Qo currently only supports 16-bit files!");
     if (wav.dataSize < 0) throw Error("Error - wav data of 2 GB or more is not supported.");
+    // The container keeps whole samples and restores the data size as twice their
+    // count: an odd last byte would come back after them and move every later chunk.
+    if (wav.dataSize % 2 != 0)
+        throw Error("Error - wav data chunk of odd size (" + std::to_string(wav.dataSize) +
+                    " bytes) is not supported: the file would not be restored exactly.");
     const int32_t n = wav.dataSize / 2;
     if (n % 2 != 0 && channels == 2)
         std::fputs("Warning: wav file is stereo but has odd number of samples!\n", stderr);
