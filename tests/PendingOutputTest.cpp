@@ -46,7 +46,7 @@ TEST_F(PendingOutputTest, CloseThatFailsIsAnError) {
     PendingOutput out(path("a.qo"));
     write(out, "buffered, not yet written");
     ::close(::fileno(out.stream().file));  // the close's flush now fails
-    EXPECT_EQ(errorOf([&] { out.commit(); }), "Error - cannot write to file " + path("a.qo") + ".");
+    EXPECT_EQ(errorOf([&] { out.commit(); }), "Error - cannot write to file " + path("a.qo") + " (Bad file descriptor).");
     EXPECT_EQ(entries(), 0u);
 }
 
