@@ -67,8 +67,7 @@ void disarmRemoval() { pendingArmed = 0; }
 }
 
 [[noreturn]] void throwNeedsSeek(const std::string& name) {
-    throw Error("Error - cannot write the container to " + baseName(name) +
-                ": a container needs a file it can seek in, and this is none.");
+    throw Error("Error - " + baseName(name) + " cannot seek, and a container needs a file it can seek in.");
 }
 
 std::string reason(int error) { return std::string(" (") + std::strerror(error) + ")"; }
