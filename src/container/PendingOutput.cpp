@@ -191,7 +191,7 @@ PendingOutput::PendingOutput(const std::string& name, Access access) : displayNa
         const int error = errno;
         ::close(fd);
         removeTemporary();
-        throw Error("Cannot open output file " + baseName(name) + reason(error) + ".");
+        throwCannotCreateTemporary(error);
     }
     file = std::make_unique<BinaryFile>(stream, name);
 }
@@ -218,15 +218,17 @@ int PendingOutput::createTemporary() {
             return fd;
         }
         if (errno != EEXIST || attempt == 99) {
-            const int error = errno;
             tempName.clear();
-            const std::string where = folder.empty()      ? std::string("the current folder")
-                                      : folder.size() == 1 ? "folder /"
-                                                           : "folder " + folder.substr(0, folder.size() - 1);
-            throw Error("Cannot create the temporary file for " + baseName(displayName) + " in " + where +
-                        reason(error) + ".");
+            throwCannotCreateTemporary(errno);
         }
     }
+}
+
+void PendingOutput::throwCannotCreateTemporary(int error) const {
+    const std::string where = folder.empty() ? std::string("the current folder")
+                              : folder == "/" ? "folder /"
+                                              : "folder " + folder.substr(0, folder.size() - 1);
+    throw Error("Cannot create the temporary file for " + baseName(displayName) + " in " + where + reason(error) + ".");
 }
 
 PendingOutput::~PendingOutput() { removeTemporary(); }

@@ -75,6 +75,7 @@ private:
     int syncFolder() const;
     void removeTemporary();
     Outcome failedOutcome() const { return replaces ? Outcome::existingKept : Outcome::nothingLeft; }
+    [[noreturn]] void throwCannotCreateTemporary(int error) const;
     [[noreturn]] void throwCannotSeek() const;
 
     std::string displayName;  // the name the user gave
