@@ -3,12 +3,17 @@
 // file is never lost, a partial result never poses as a complete one, and no
 // temporary file is left behind.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +28,9 @@ using testsupport::readFileBytes;
 using testsupport::writeFileBytes;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The name qo gives an output while it is written.
+bool isTemporary(const std::string& name) { return name.rfind(".qo-", 0) == 0; }
 
 uint32_t le32(const Bytes& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
@@ -72,7 +80,7 @@ protected:
         for (int i = 0; i < 20000; ++i) {
             for (const auto& entry : std::filesystem::directory_iterator(dir)) {
                 std::error_code ec;
-                if (entry.path().extension() == ".tmp" && std::filesystem::file_size(entry.path(), ec) >= minSize)
+                if (isTemporary(entry.path().filename()) && std::filesystem::file_size(entry.path(), ec) >= minSize)
                     return entry.path().filename();
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -103,7 +111,7 @@ TEST_F(OutputSafety, FailedRestoreKeepsTheExistingFile) {
         {"cut short", cut, "", "\nError - unexpected end of file.\n"},
         {"changed near its start", early, "", "\n"},
         {"checksum mismatch", checksum, "", "Warning: CRC check failed!\n"},
-        {"disk full", intact, "trap '' XFSZ; ulimit -f 1024;", "\nError - cannot write to file keep.wav.\n"},
+        {"disk full", intact, "ulimit -f 1024;", "\nError - cannot write to file keep.wav (File too large).\n"},
     };
     const Bytes old = readFileBytes(testsupport::dataPath("real_tabla_mono.wav"));
     for (const Case& c : cases) {
@@ -154,9 +162,10 @@ TEST_F(OutputSafety, FailedRestoreToANewNameKeepsWhatWasRestored) {
     expectOnly({"c.wav", "c.qo", "d.qo"});
 }
 
-// SIGINT, SIGTERM and SIGHUP part-way through a compress or a restore over an
-// existing file: the run ends by the signal, the temporary file is gone and the
-// existing file is unchanged.
+// A signal whose default action ends the process, part-way through a compress
+// or a restore over an existing file: the run ends by that signal, the temporary
+// file is gone and the existing file is unchanged. A signal the caller ignores
+// stays ignored.
 TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
     const Bytes wav = stereoWav(kLong);
     const Bytes container = compress("long", wav);
@@ -167,13 +176,16 @@ TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
     struct Case {
         std::vector<std::string> args;
         uintmax_t partWay;  // temporary bytes before the signal
+        std::vector<int> signals;
     };
     const Case runs[] = {
-        {{"long.wav", "new.qo"}, container.size() / 3},
-        {{"-overwrite", "stored.qo", "old.wav"}, wav.size() / 2},
+        {{"long.wav", "new.qo"}, container.size() / 3, {SIGINT, SIGTERM, SIGHUP}},
+        {{"-overwrite", "stored.qo", "old.wav"},
+         wav.size() / 2,
+         {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2}},
     };
     for (const Case& c : runs) {
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        for (int sig : c.signals) {
             SCOPED_TRACE(c.args.back() + " with signal " + std::to_string(sig));
             const pid_t pid = start(c.args, "run");
             const std::string temporary = awaitTemporary(c.partWay);
@@ -186,6 +198,245 @@ TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
             EXPECT_TRUE(bytes("old.wav") == old);
         }
     }
+
+    struct sigaction ignore {};
+    struct sigaction saved {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGUSR1, &ignore, &saved);
+    const pid_t pid = start({"-overwrite", "stored.qo", "old.wav"}, "run");
+    ::sigaction(SIGUSR1, &saved, nullptr);
+    EXPECT_NE(awaitTemporary(wav.size() / 2), "");
+    ::kill(pid, SIGUSR1);
+    EXPECT_EQ(finish(pid), 0) << "an ignored signal ended the run";
+    EXPECT_TRUE(bytes("old.wav") == wav);
+}
+
+// A file that appears under the name of a restore's new output while it runs is
+// kept: the restore fails with the "already exists" message, and the run goes on
+// with its next input.
+TEST_F(OutputSafety, FileAppearingDuringARestoreIsKept) {
+    const Bytes wav = stereoWav(kLong);
+    put("x.qo", compress("c", wav));
+    const Bytes small = stereoWav(5000, -1);
+    put("y.qo", compress("d", small));
+    const pid_t pid = start({"x.qo", "y.qo"}, "run");
+    EXPECT_NE(awaitTemporary(wav.size() / 3), "") << "no temporary file grew";
+    const Bytes other = {'o', 't', 'h', 'e', 'r'};
+    put("x.wav", other);
+    EXPECT_EQ(finish(pid), 1);
+    EXPECT_EQ(slurp("run.err"), "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n");
+    EXPECT_TRUE(bytes("x.wav") == other);
+    EXPECT_TRUE(bytes("y.wav") == small) << "the next input was not restored";
+    expectOnly({"c.wav", "c.qo", "d.wav", "d.qo", "x.qo", "y.qo", "x.wav", "y.wav", "run.out", "run.err"});
+}
+
+// Restores racing for one new name: one of them puts its file there, every
+// other one reports that the name exists, and each goes on with its next input.
+TEST_F(OutputSafety, RestoresRacingForOneNewName) {
+    const Bytes wav = stereoWav(kLong);
+    put("x.qo", compress("c", wav));
+    const Bytes small = stereoWav(5000, -1);
+    const Bytes next = compress("d", small);
+    constexpr int kRuns = 4;
+    std::vector<pid_t> runs;
+    for (int i = 0; i < kRuns; ++i) {
+        put("n" + std::to_string(i) + ".qo", next);
+        runs.push_back(start({"x.qo", "n" + std::to_string(i) + ".qo"}, "run" + std::to_string(i)));
+    }
+    int winners = 0;
+    for (int i = 0; i < kRuns; ++i) {
+        const std::string tag = "run" + std::to_string(i);
+        SCOPED_TRACE(tag);
+        const int status = finish(runs[static_cast<size_t>(i)]);
+        if (status == 0) {
+            ++winners;
+        } else {
+            EXPECT_EQ(status, 1);
+            EXPECT_EQ(slurp(tag + ".err"), "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n");
+        }
+        EXPECT_TRUE(bytes("n" + std::to_string(i) + ".wav") == small) << "the next input was not restored";
+        std::filesystem::remove(dir / (tag + ".out"));
+        std::filesystem::remove(dir / (tag + ".err"));
+        std::filesystem::remove(dir / ("n" + std::to_string(i) + ".qo"));
+        std::filesystem::remove(dir / ("n" + std::to_string(i) + ".wav"));
+    }
+    EXPECT_EQ(winners, 1);
+    EXPECT_TRUE(bytes("x.wav") == wav);
+    expectOnly({"c.wav", "c.qo", "d.wav", "d.qo", "x.qo", "x.wav"});
+}
+
+// Root replacing another user's file, by a compress or a restore: the
+// replacement keeps the owner, the group and the permission bits, and never a
+// set-user-ID, set-group-ID or sticky bit.
+TEST_F(OutputSafety, ReplacementKeepsOwnerGroupAndModeWithoutSetIdBits) {
+    if (::geteuid() != 0) GTEST_SKIP() << "not root: a replacement cannot be given to another user; test skipped";
+    const Bytes wav = stereoWav(5000);
+    const Bytes container = compress("c", wav);
+    const struct {
+        uid_t uid;
+        gid_t gid;
+        mode_t before;
+        mode_t after;
+    } owners[] = {{1000, 1000, 0600, 0600}, {65534, 65534, 06755, 0755}, {1000, 65534, 01640, 0640}};
+    for (const char* args : {"-overwrite c.wav f.qo", "-overwrite c.qo f.wav"}) {
+        const std::string output = std::string(args).substr(std::string(args).rfind(' ') + 1);
+        for (const auto& o : owners) {
+            SCOPED_TRACE(std::string(args) + " over mode " + std::to_string(o.before));
+            put(output, {'o', 'l', 'd'});
+            ASSERT_EQ(::chown((dir / output).c_str(), o.uid, o.gid), 0);
+            ASSERT_EQ(::chmod((dir / output).c_str(), o.before), 0);
+            ASSERT_EQ(run(args).status, 0);
+            struct stat info {};
+            ASSERT_EQ(::stat((dir / output).c_str(), &info), 0);
+            EXPECT_EQ(info.st_uid, o.uid);
+            EXPECT_EQ(info.st_gid, o.gid);
+            EXPECT_EQ(info.st_mode & 07777, o.after);
+            EXPECT_TRUE(bytes(output) == (output == "f.qo" ? container : wav));
+            std::filesystem::remove(dir / output);
+        }
+    }
+    expectOnly({"c.wav", "c.qo"});
+}
+
+// Output names up to the system's limit of 255 bytes, new and replaced, for a
+// compress and a restore.
+TEST_F(OutputSafety, OutputNamesUpToTheLengthLimit) {
+    const Bytes wav = stereoWav(5000);
+    const Bytes container = compress("c", wav);
+    for (size_t length : {250u, 255u}) {
+        for (const char* extension : {".qo", ".wav"}) {
+            const std::string name = std::string(length - std::strlen(extension), 'n') + extension;
+            SCOPED_TRACE(std::to_string(length) + " bytes, " + extension);
+            const std::string input = std::string(extension) == ".qo" ? "c.wav " : "c.qo ";
+            for (const char* flags : {"", "-overwrite "}) {
+                const RunResult r = run(flags + input + name);
+                EXPECT_EQ(r.status, 0) << r.err;
+                EXPECT_TRUE(bytes(name) == (std::string(extension) == ".qo" ? container : wav));
+            }
+            std::filesystem::remove(dir / name);
+            expectOnly({"c.wav", "c.qo"});
+        }
+    }
+}
+
+// A file-size limit (ulimit -f) is met as an ordinary write error: the file
+// fails with the system's reason, an existing output stays as it was, nothing
+// is left under a new name and the message says so, no temporary file remains,
+// and the run goes on with its next input.
+TEST_F(OutputSafety, FileSizeLimitFailsOnlyTheFileOverIt) {
+    const Bytes big = stereoWav(kTwoSegments);
+    const Bytes bigContainer = compress("big", big);
+    const Bytes small = readFileBytes(testsupport::dataPath("real_tabla_mono.wav"));
+    const Bytes smallContainer = compress("small", small);
+    const Bytes old = {'o', 'l', 'd'};
+    struct Case {
+        const char* args;
+        const char* output;  // the one over the limit
+        bool existing;
+        const char* note;
+    };
+    const Case cases[] = {
+        {"-overwrite big.qo small.qo", "big.wav", true, "The existing file big.wav was kept unchanged.\n"},
+        {"big.qo small.qo", "big.wav", false, "Nothing was kept under the name big.wav.\n"},
+        {"-overwrite big.wav small.wav", "big.qo", true, "The existing file big.qo was kept unchanged.\n"},
+        {"big.wav small.wav", "big.qo", false, ""},
+    };
+    launcher = "ulimit -f 1024; timeout 120";  // 512 KiB in blocks of 512 bytes
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const bool restoring = std::string(c.output) == "big.wav";
+        put("big.wav", big);
+        put("big.qo", bigContainer);
+        put("small.wav", small);
+        put("small.qo", smallContainer);
+        std::filesystem::remove(dir / (restoring ? "small.wav" : "small.qo"));
+        if (c.existing)
+            put(c.output, old);
+        else
+            std::filesystem::remove(dir / c.output);
+        const RunResult r = run(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, std::string("\nError - cannot write to file ") + c.output + " (File too large).\n" + c.note);
+        EXPECT_EQ(exists(c.output), c.existing);
+        EXPECT_TRUE(!c.existing || bytes(c.output) == old);
+        EXPECT_TRUE(restoring ? bytes("small.wav") == small : bytes("small.qo") == smallContainer)
+            << "the next input did not run";
+        std::vector<std::string> present = {"big.wav", "big.qo", "small.wav", "small.qo"};
+        if (!c.existing) std::erase(present, std::string(c.output));
+        expectOnly(present);
+    }
+}
+
+// A container name that stands for something that cannot seek is refused before
+// anything is written to it; a device that seeks, behind a symlink too, is
+// written through, and restores write through a FIFO as to a file.
+TEST_F(OutputSafety, ContainerNamesThatCannotSeekAreRefused) {
+    const Bytes wav = stereoWav(5000);
+    const Bytes container = compress("c", wav);
+    ASSERT_EQ(::mkfifo((dir / "p.qo").c_str(), 0600), 0);
+    const int reader = ::open((dir / "p.qo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (dir / "s.qo").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    for (const char* name : {"p.qo", "s.qo"}) {
+        SCOPED_TRACE(name);
+        const RunResult r = run(std::string("-overwrite c.wav ") + name);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, std::string("\nError - ") + name + " cannot seek, and a container needs a file it can seek in.\n");
+    }
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0) << "the FIFO's reader received bytes";
+    ::close(reader);
+    ::close(socket);
+
+    std::filesystem::create_symlink("/dev/null", dir / "n.qo");
+    const RunResult null = run("-overwrite c.wav n.qo");
+    EXPECT_EQ(null.status, 0) << null.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "n.qo"));
+
+    std::filesystem::remove(dir / "p.qo");
+    ASSERT_EQ(::mkfifo((dir / "p.wav").c_str(), 0600), 0);
+    launcher = "(cat p.wav > got.wav &); timeout 60";
+    const RunResult restored = run("-overwrite c.qo p.wav");
+    launcher = "timeout 60";
+    EXPECT_EQ(restored.status, 0) << restored.err;
+    for (int i = 0; i < 1000 && bytes("got.wav").size() < wav.size(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(bytes("got.wav") == wav);
+}
+
+// An output in a folder that cannot be written is reported as the temporary
+// file that could not be created there, with the system's reason, before any work.
+TEST_F(OutputSafety, FolderThatCannotBeWrittenIsNamed) {
+    const Bytes wav = stereoWav(5000);
+    const Bytes container = compress("c", wav);
+    if (::geteuid() == 0) {
+        if (std::system("command -v setpriv >/dev/null") != 0)
+            GTEST_SKIP() << "root writes every folder, and setpriv is not installed to run qo as another user; test skipped";
+        launcher = "setpriv --reuid=65534 --regid=65534 --clear-groups timeout 60";
+    }
+    std::filesystem::create_directory(dir / "ro");
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                          std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                          std::filesystem::perms::others_exec);
+    std::filesystem::permissions(dir / "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                                                 std::filesystem::perms::group_read | std::filesystem::perms::group_exec |
+                                                 std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+    for (const char* args : {"c.wav ro/x.qo", "c.qo ro/x.wav"}) {
+        SCOPED_TRACE(args);
+        const RunResult r = run(args);
+        const std::string output = std::string(args).substr(std::string(args).rfind(' ') + 1);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "\nCannot create the temporary file for " + output + " in folder ro (Permission denied).\n");
+        EXPECT_FALSE(contains(r.out, "Encoding") || contains(r.out, "Decoding")) << "work was done first";
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "ro"));
+    std::filesystem::permissions(dir / "ro", std::filesystem::perms::owner_all);
 }
 
 // Two runs that compress to one new name at the same time: at most one of them
@@ -263,8 +514,8 @@ TEST_F(OutputSafety, UnwritableOutputsAreReportedBeforeAnyWork) {
         const char* args;
         const char* error;
     } cases[] = {
-        {"a.wav nodir/x.qo", "\nCannot open output file nodir/x.qo (No such file or directory).\n"},
-        {"a.qo nodir/x.wav", "\nCannot open output file nodir/x.wav (No such file or directory).\n"},
+        {"a.wav nodir/x.qo", "\nCannot create the temporary file for nodir/x.qo in folder nodir (No such file or directory).\n"},
+        {"a.qo nodir/x.wav", "\nCannot create the temporary file for nodir/x.wav in folder nodir (No such file or directory).\n"},
         {"-overwrite a.wav folder.qo", "\nError - folder.qo is a directory, not a file.\n"},
         {"-overwrite a.qo folder.wav", "\nError - folder.wav is a directory, not a file.\n"},
     };

@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 #include "container/PendingOutput.h"
+#include "container/Wav.h"
 #include "foundation/Options.h"
 
 namespace fs = std::filesystem;
@@ -46,7 +47,7 @@ TEST_F(PendingOutputTest, CloseThatFailsIsAnError) {
     PendingOutput out(path("a.qo"));
     write(out, "buffered, not yet written");
     ::close(::fileno(out.stream().file));  // the close's flush now fails
-    EXPECT_EQ(errorOf([&] { out.commit(); }), "Error - cannot write to file " + path("a.qo") + ".");
+    EXPECT_EQ(errorOf([&] { out.commit(); }), "Error - cannot write to file " + path("a.qo") + " (Bad file descriptor).");
     EXPECT_EQ(entries(), 0u);
 }
 
@@ -72,16 +73,82 @@ TEST_F(PendingOutputTest, FileThatAppearsMeanwhileIsReplacedOnlyWhenOverwriting)
     }
 }
 
-// A replaced file's permissions carry over to its replacement.
-TEST_F(PendingOutputTest, ReplacementKeepsThePermissions) {
-    testsupport::writeFileBytes(path("a.wav"), {'o', 'l', 'd'});
-    fs::permissions(path("a.wav"), fs::perms::owner_read | fs::perms::group_read);
+// Without overwriteMode anything under the name is refused and left untouched:
+// a file, one that cannot be read, a dangling symlink.
+TEST_F(PendingOutputTest, ExistingNamesAreRefusedUntouched) {
+    testsupport::writeFileBytes(path("exists.qo"), {1, 2, 3});
+    testsupport::writeFileBytes(path("locked.qo"), {4, 5});
+    fs::permissions(path("locked.qo"), fs::perms::none);
+    fs::create_symlink(path("nowhere.qo"), path("dangling.qo"));
+    for (const char* name : {"exists.qo", "locked.qo", "dangling.qo"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(errorOf([&] { PendingOutput out(path(name)); }),
+                  "File " + path(name) + " already exists, skipping (-overwrite forces overwrite).");
+    }
+    EXPECT_EQ(readFileBytes(path("exists.qo")), (Bytes{1, 2, 3}));
+    fs::permissions(path("locked.qo"), fs::perms::owner_read);
+    EXPECT_EQ(readFileBytes(path("locked.qo")), (Bytes{4, 5}));
+    EXPECT_FALSE(fs::exists(path("nowhere.qo")));
+    EXPECT_EQ(entries(), 3u);
+}
+
+// A replacement keeps the permission bits of the file it replaces, but never a
+// set-user-ID, set-group-ID or sticky bit.
+TEST_F(PendingOutputTest, ReplacementKeepsThePermissionBitsOnly) {
     overwriteMode = true;
-    PendingOutput out(path("a.wav"));
-    write(out, "new");
-    out.commit();
-    EXPECT_EQ(fs::status(path("a.wav")).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::group_read);
-    EXPECT_EQ(readFileBytes(path("a.wav")), (Bytes{'n', 'e', 'w'}));
+    const struct {
+        mode_t before;
+        mode_t after;
+    } cases[] = {{0440, 0440}, {0600, 0600}, {06755, 0755}, {01777, 0777}, {02640, 0640}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        testsupport::writeFileBytes(path("a.wav"), {'o', 'l', 'd'});
+        ASSERT_EQ(::chmod(path("a.wav").c_str(), c.before), 0);
+        PendingOutput out(path("a.wav"));
+        write(out, "new");
+        out.commit();
+        struct stat info {};
+        ASSERT_EQ(::stat(path("a.wav").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.after);
+        EXPECT_EQ(readFileBytes(path("a.wav")), (Bytes{'n', 'e', 'w'}));
+        EXPECT_EQ(entries(), 1u);
+    }
+}
+
+// A new output gets the permissions of any new file: 0666 less the umask.
+TEST_F(PendingOutputTest, NewOutputFollowsTheUmask) {
+    for (mode_t mask : {mode_t{022}, mode_t{027}, mode_t{0}}) {
+        SCOPED_TRACE(mask);
+        const mode_t saved = ::umask(mask);
+        fs::remove(path("a.qo"));
+        {
+            PendingOutput out(path("a.qo"));
+            write(out, "new");
+            out.commit();
+        }
+        ::umask(saved);
+        struct stat info {};
+        ASSERT_EQ(::stat(path("a.qo").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask);
+    }
+}
+
+// A restore whose finished file loses its name to a file that appeared meanwhile
+// ends there: the writer's failure path must not touch the stream the failed
+// commit closed, the file that appeared stays, and nothing else remains.
+TEST_F(PendingOutputTest, RestoreThatLosesItsNameEndsWithTheCommit) {
+    WavWriter writer(path("a.wav"));
+    const std::string riff = "RIFF\x24\x00\x00\x00WAVE";
+    std::string fmt = "fmt ";
+    fmt.resize(24, '\x01');
+    writer.writeWavHeader(riff, fmt, 2);
+    writer.writeWavSamples({1, 2});
+    testsupport::writeFileBytes(path("a.wav"), {'o', 't', 'h', 'e', 'r'});
+    EXPECT_EQ(errorOf([&] { writer.finish(); }),
+              "File " + path("a.wav") + " already exists, skipping (-overwrite forces overwrite).");
+    EXPECT_EQ(writer.abandon(), PendingOutput::Outcome::nameTaken);
+    EXPECT_EQ(readFileBytes(path("a.wav")), (Bytes{'o', 't', 'h', 'e', 'r'}));
+    EXPECT_EQ(entries(), 1u);
 }
 
 // A failed output: an existing file stays; where none stood, what was written is

@@ -2,6 +2,7 @@
 // Runs the built qo binary in a scratch directory of its own.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,6 +76,9 @@ protected:
         argv.push_back(nullptr);
         const pid_t pid = ::fork();
         if (pid == 0) {
+            // A signal that dumps core (SIGQUIT) must not leave a core file in the scratch directory.
+            const struct rlimit noCore {0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);
             if (::chdir(dir.c_str()) != 0) ::_exit(126);
             ::dup2(::open("/dev/null", O_RDONLY), 0);
             ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);

@@ -3,9 +3,11 @@
 // Each must end the file with an Error and exit status 1, never with
 // "Finished" over a broken output.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,21 @@ using testsupport::readFileBytes;
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Runs the binary with the given standard streams closed ("<&-", ">&-").
+// True where strace can run a program here: it then fails chosen system calls of
+// qo and lists the calls it made.
+bool straceWorks() { return std::system("strace -o /dev/null true >/dev/null 2>&1") == 0; }
+
+// The start of a launcher that runs qo under strace. The leak check of a
+// sanitizer build cannot work in a traced process, so it is turned off there.
+const std::string underStrace = "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -f -qq";
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
 const char* const closingStreams = "sh -c 'exec \"$0\" \"$@\" %s'";
 
 std::string closing(const std::string& redirections) {
@@ -45,12 +62,13 @@ protected:
 
 };
 
-// A file-size limit makes every write past 8 KiB fail as on a full disk.
+// A file-size limit makes every write past 8 KiB fail as on a full disk; qo
+// ignores the signal that would otherwise end it there.
 TEST_F(SystemFault, CompressingOntoAFullDiskFailsAndLeavesNoContainer) {
     place(original(), "a.wav");
-    launcher = "trap '' XFSZ; ulimit -f 16;";
+    launcher = "ulimit -f 16;";
     const RunResult r = run("a.wav");
-    expectFailedFile(r, "\nError - cannot write to file a.qo.\n", "container past the size limit");
+    expectFailedFile(r, "\nError - cannot write to file a.qo (File too large).\n", "container past the size limit");
     launcher.clear();
     expectOnly({"a.wav"});
 }
@@ -58,8 +76,9 @@ TEST_F(SystemFault, CompressingOntoAFullDiskFailsAndLeavesNoContainer) {
 TEST_F(SystemFault, DecompressingOntoAFullDeviceFails) {
     compressOriginal();
     std::filesystem::create_symlink("/dev/full", dir / "full.wav");
-    expectFailedFile(run("-overwrite a.qo full.wav"), "\nError - cannot write to file full.wav.\n", "named output");
-    expectFailedFile(run("-cout a.qo", "", "/dev/full"), "\nError - cannot write to standard output.\n",
+    expectFailedFile(run("-overwrite a.qo full.wav"), "\nError - cannot write to file full.wav (No space left on device).\n",
+                     "named output");
+    expectFailedFile(run("-cout a.qo", "", "/dev/full"), "\nError - cannot write to standard output (No space left on device).\n",
                      "standard output");
 }
 
@@ -70,7 +89,8 @@ TEST_F(SystemFault, SymlinkedOutputsStayLinks) {
     place(original(), "a.wav");
     std::filesystem::create_symlink("/dev/full", dir / "x.qo");
     EXPECT_EQ(run("a.wav x.qo").status, 1) << "an existing name needs -overwrite";
-    expectFailedFile(run("-overwrite a.wav x.qo"), "\nError - cannot write to file x.qo.\n", "link to a full device");
+    expectFailedFile(run("-overwrite a.wav x.qo"), "\nError - cannot write to file x.qo (No space left on device).\n",
+                     "link to a full device");
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "x.qo"));
 
     std::filesystem::create_directory(dir / "store");
@@ -90,7 +110,7 @@ TEST_F(SystemFault, ClosedStandardOutput) {
     compressOriginal();
     // The restored WAV has nowhere to go.
     launcher = closing(">&-");
-    expectFailedFile(run("-cout a.qo"), "\nError - cannot write to standard output.\n", "-cout");
+    expectFailedFile(run("-cout a.qo"), "\nError - cannot write to standard output (Bad file descriptor).\n", "-cout");
     // Console text for a closed stream must not land in the file opened next,
     // which would otherwise take the stream's descriptor.
     ASSERT_EQ(run("-cin -overwrite a.wav c.qo", "a.wav").status, 0);
@@ -141,6 +161,119 @@ TEST_F(SystemFault, StandardInputEndingEarly) {
     EXPECT_LE(std::filesystem::file_size(dir / "out.wav"), wav.size());
     std::filesystem::remove(dir / "out.wav");
     expectOnly({"a.wav", "a.qo", "cut.wav", "cut.qo"});
+}
+
+// Once an output has its name, its folder is synced, so that the new name
+// itself is on the disk when the file counts as finished.
+TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
+    if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
+    compressOriginal();
+    std::filesystem::copy_file(dir / "a.qo", dir / "x.qo");
+    std::filesystem::create_directory(dir / "sub");
+    const struct {
+        const char* args;
+        const char* output;
+        const char* folder;
+    } cases[] = {
+        {"x.qo", "x.wav", "."},
+        {"x.qo sub/r.wav", "sub/r.wav", "sub/"},
+        {"-overwrite x.qo sub/r.wav", "sub/r.wav", "sub/"},  // replaced by a plain rename
+        {"a.wav sub/c.qo", "sub/c.qo", "sub/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        launcher = underStrace + " -o trace.txt -e trace=rename,renameat,renameat2,link,linkat,openat,fsync";
+        ASSERT_EQ(run(c.args).status, 0);
+        const std::vector<std::string> calls = linesOf(slurp("trace.txt"));
+        std::filesystem::remove(dir / "trace.txt");
+        size_t at = 0;
+        const std::string renamed = std::string("\"") + c.output + "\"";
+        while (at < calls.size() && !(contains(calls[at], "rename") && contains(calls[at], renamed) &&
+                                      contains(calls[at], ") = 0")))
+            ++at;
+        ASSERT_LT(at, calls.size()) << "no rename to " << c.output;
+        const std::string opening = std::string("openat(AT_FDCWD, \"") + c.folder + "\", O_RDONLY";
+        while (at < calls.size() && !(contains(calls[at], opening) && contains(calls[at], "O_DIRECTORY"))) ++at;
+        ASSERT_LT(at, calls.size()) << "the folder was not opened after the rename";
+        const std::string fd = calls[at].substr(calls[at].rfind("= ") + 2);
+        while (at < calls.size() && !(contains(calls[at], "fsync(" + fd + ")") && contains(calls[at], "= 0"))) ++at;
+        EXPECT_LT(at, calls.size()) << "the folder was not synced";
+    }
+}
+
+// System calls that fail while a finished restore is put in place. The file
+// fails with the system's reason and a note on what became of its output, or
+// succeeds where its output stands complete; the run never crashes and goes on
+// with its next input.
+TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
+    if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
+    compressOriginal();
+    std::filesystem::rename(dir / "a.qo", dir / "x.qo");
+    std::filesystem::copy_file(dir / "x.qo", dir / "y.qo");
+    const std::vector<uint8_t> wav = originalBytes();
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    const char* const renames = "rename,renameat,renameat2";
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, const char*>> injections;  // system calls, how they fail
+        bool existing;  // x.wav stands before, and -overwrite is given
+        int status;
+        std::string err;
+        const std::vector<uint8_t>* after;  // x.wav afterwards; nullptr: none
+    };
+    const Case cases[] = {
+        {"the file's sync", {{"fsync", "error=EIO:when=1"}}, false, 1,
+         "\nError - cannot write to file x.wav (Input/output error).\nNothing was kept under the name x.wav.\n", nullptr},
+        {"the file's sync, replacing", {{"fsync", "error=EIO:when=1"}}, true, 1,
+         "\nError - cannot write to file x.wav (Input/output error).\nThe existing file x.wav was kept unchanged.\n", &old},
+        {"the folder's sync", {{"fsync", "error=EIO:when=2"}}, false, 1,
+         "\nError - x.wav is in place, but its folder could not be synced to disk (Input/output error).\n", &wav},
+        {"the rename", {{renames, "error=EXDEV:when=1"}}, false, 1,
+         "\nError - cannot put the complete file in place as x.wav (Invalid cross-device link).\n"
+         "Nothing was kept under the name x.wav.\n",
+         nullptr},
+        {"the rename, replacing", {{renames, "error=EXDEV:when=1"}}, true, 1,
+         "\nError - cannot put the complete file in place as x.wav (Invalid cross-device link).\n"
+         "The existing file x.wav was kept unchanged.\n",
+         &old},
+        {"no atomic rename: a link instead", {{"renameat2", "error=ENOSYS"}}, false, 0, "", &wav},
+        {"a link whose temporary name stays", {{"renameat2", "error=ENOSYS"}, {"unlink,unlinkat", "error=EPERM"}}, false,
+         0, "; it is a second name of x.wav.\n", &wav},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(dir / "x.wav");
+        if (c.existing) testsupport::writeFileBytes((dir / "x.wav").string(), old);
+        // One list of the calls traced, which every injection needs, and one option per injection.
+        std::string traced;
+        std::string injected;
+        for (const auto& [calls, failure] : c.injections) {
+            traced += (traced.empty() ? "" : ",") + std::string(calls);
+            injected += std::string(" -e inject=") + calls + ":" + failure;
+        }
+        launcher = underStrace + " -o /dev/null -e trace=" + traced + injected;
+        const RunResult r = run(std::string(c.existing ? "-overwrite " : "") + "x.qo y.qo");
+        launcher.clear();
+        EXPECT_EQ(r.status, c.status);
+        // A warning is all a temporary name left beside a complete output is worth.
+        EXPECT_TRUE(c.status == 0 && !c.err.empty() ? contains(r.err, "Warning: ") && contains(r.err, c.err)
+                                                    : r.err == c.err)
+            << r.err;
+        EXPECT_EQ(exists("x.wav"), c.after != nullptr);
+        EXPECT_TRUE(c.after == nullptr || readFileBytes((dir / "x.wav").string()) == *c.after);
+        EXPECT_TRUE(readFileBytes((dir / "y.wav").string()) == wav) << "the next input was not restored";
+        // A temporary name left by a link is a second name of its output.
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            const std::string name = entry.path().filename();
+            if (name.rfind(".qo-", 0) != 0) continue;
+            EXPECT_EQ(std::filesystem::hard_link_count(entry.path()), 2u) << name;
+            std::filesystem::remove(entry.path());
+        }
+        std::filesystem::remove(dir / "y.wav");
+        std::vector<std::string> present = {"a.wav", "x.qo", "y.qo"};
+        if (c.after != nullptr) present.push_back("x.wav");
+        expectOnly(present);
+    }
 }
 
 }  // namespace

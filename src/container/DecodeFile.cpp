@@ -26,9 +26,13 @@ std::string outcomeNote(PendingOutput::Outcome outcome, const WavWriter& writer,
                        " samples, without the chunks after them.";
             return "The restore is incomplete: " + baseName(writer.name()) + " holds only the first " +
                    std::to_string(writer.samplesWritten()) + " of " + std::to_string(sampleCount) + " samples.";
+        case PendingOutput::Outcome::nothingLeft:
+            if (writer.samplesWritten() > 0) return "Nothing was kept under the name " + baseName(writer.name()) + ".";
+            break;
         case PendingOutput::Outcome::console:
         case PendingOutput::Outcome::writtenThrough:
-        case PendingOutput::Outcome::nothingLeft: break;
+        case PendingOutput::Outcome::nameTaken:
+        case PendingOutput::Outcome::inPlace: break;
     }
     return "";
 }

@@ -131,7 +131,7 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
         std::fputs("Warning: wav file contains more than 2 channels - only mono or stereo currently supported!\n",
                    stderr);
 
-    PendingOutput pending(outName);
+    PendingOutput pending(outName, PendingOutput::Access::seeking);
     int64_t size = 0;
     try {
         size = writeContainer(wav, pending, n, seekable, high, displayName(inName));

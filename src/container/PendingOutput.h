@@ -5,11 +5,12 @@
 
 #include "entropy/BinaryFile.h"
 
-// The output of one file, container or WAV. A named output is written under a
-// temporary name beside it and put in place only when complete, so an output
-// that fails or is interrupted never destroys the file that stood under its
-// name. Without overwriteMode it never replaces a file, not even one that
-// appeared while the output was being written.
+// The output of one file, container or WAV, and the one owner of its stream:
+// only this class ends the stream, when the output is committed or abandoned.
+// A named output is written under a short temporary name in the same folder and
+// put in place only when complete, so an output that fails or is interrupted
+// never destroys the file that stood under its name. Without overwriteMode it
+// never replaces a file, not even one that appeared while it was being written.
 //
 // What stands under the name decides how it is written:
 // - nothing, or a regular file (also behind symlinks, which stay): a temporary
@@ -19,35 +20,47 @@
 // - an empty name: standard output, written through.
 class PendingOutput {
 public:
+    // What the writer does with the output: a container patches its header, so
+    // it needs an output that can seek.
+    enum class Access { inOrder, seeking };
+
     // Throws Error when the output cannot be opened: it exists (without
-    // overwriteMode), is a directory, or the system refuses to create it.
-    explicit PendingOutput(const std::string& name);
+    // overwriteMode), is a directory, cannot seek where seeking is needed, or the
+    // system refuses to create it.
+    explicit PendingOutput(const std::string& name, Access access = Access::inOrder);
     // Removes a temporary file that was neither put in place nor kept.
     ~PendingOutput();
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
 
+    // The stream, while the output is pending.
     BinaryFile& stream() { return *file; }
+    // True until the output is committed or abandoned, also by a commit that failed.
+    bool pending() const { return !ended; }
     // Position in the output; throws Error when the output cannot tell or seek.
     int64_t tell() const;
     void seek(int64_t pos);
     // True when the output is a file of its own, which can be sought and patched.
     bool staged() const { return kind == Kind::staged; }
 
-    // Puts the complete output in place: flushes, syncs and closes it (any
-    // failure is an Error) and renames it to its name.
+    // Puts the complete output in place: flushes, syncs and closes it, renames it
+    // to its name and syncs its folder. Any failure is an Error, after which the
+    // output has ended as abandon() then reports.
     void commit();
 
-    // What became of an output whose file failed.
+    // What became of an output that failed.
     enum class Outcome {
         console,         // standard output: what was written stays written
         writtenThrough,  // a FIFO or device: what was written stays written
         existingKept,    // the file under the name is unchanged; nothing else remains
         partialKept,     // no file stood under the name: what was written is there now
         nothingLeft,     // no file stood under the name, and none does now
+        nameTaken,       // a file appeared under the name meanwhile and is kept; nothing else remains
+        inPlace,         // the complete output is in place, but its folder could not be synced
     };
     // Ends a failed output. keepPartial asks to keep what was written where no
-    // file stood under the name; an existing file is never replaced.
+    // file stood under the name; an existing file is never replaced. An output
+    // that has already ended (a commit that failed) stays as it is.
     Outcome abandon(bool keepPartial);
 
     const std::string& name() const { return displayName; }
@@ -56,16 +69,23 @@ public:
 
 private:
     enum class Kind { console, direct, staged };
+    void openDirect(Access access, bool fifoOrSocket);
+    int createTemporary();
     void putInPlace(bool mayReplace);
+    int syncFolder() const;
     void removeTemporary();
+    Outcome failedOutcome() const { return replaces ? Outcome::existingKept : Outcome::nothingLeft; }
+    [[noreturn]] void throwCannotCreateTemporary(int error) const;
     [[noreturn]] void throwCannotSeek() const;
 
     std::string displayName;  // the name the user gave
     std::string target;       // where the file is put: the name with symlinks followed
+    std::string folder;       // the target's folder, with its slash; empty for the current one
     std::string tempName;
     Kind kind = Kind::staged;
     bool replaces = false;    // a regular file stands at the target
-    bool finished = false;
+    bool ended = false;       // committed or abandoned: the stream is closed or released
+    Outcome endedAs = Outcome::nothingLeft;  // what a failed end left
     std::unique_ptr<BinaryFile> file;
 };
 
@@ -75,7 +95,9 @@ std::string withNote(const std::string& message, const std::string& note);
 // The note for an output whose existing file was kept.
 std::string keptExistingNote(const std::string& name);
 
-// Makes SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the pending temporary file
-// before the signal ends the process as it would have; signals the caller
-// ignores stay ignored.
+// Makes every catchable signal whose default action ends the process (HUP, INT,
+// QUIT, PIPE, ALRM, TERM, XCPU, VTALRM, PROF, USR1, USR2) remove the pending
+// temporary file before the signal ends the process as it would have; signals
+// the caller ignores stay ignored. SIGXFSZ is ignored, so a write past the
+// file-size limit fails like any write instead of ending the run.
 void installInterruptCleanup();

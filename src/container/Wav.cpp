@@ -133,7 +133,8 @@ void WavWriter::writeRawBytes(const std::string& bytes) {
 
 PendingOutput::Outcome WavWriter::abandon() {
     const bool keep = sampleBytes > 0;
-    if (keep && output.staged() && restHeaderSize >= 0 && !output.replacesFile()) {
+    // Sizes are patched only while the output is pending: a commit that failed has ended it.
+    if (keep && output.pending() && output.staged() && restHeaderSize >= 0 && !output.replacesFile()) {
         try {
             // RIFF size: "WAVE", the stored chunks, the data chunk's header and its samples.
             output.seek(4);

@@ -58,7 +58,8 @@ public:
     void finish() { output.commit(); }
     // Ends a failed restore. Where no file stood under the name, the samples written
     // so far are kept there, and the header's RIFF and data sizes are made to match
-    // them; an existing file is kept unchanged.
+    // them; an existing file is kept unchanged. After a failed finish() the output
+    // has ended already and stays as that left it.
     PendingOutput::Outcome abandon();
 
     int64_t samplesWritten() const { return sampleBytes / 2; }

@@ -1,6 +1,7 @@
 #include "entropy/BinaryFile.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,31 +10,12 @@
 
 #include "foundation/Error.h"
 #include "foundation/Names.h"
-#include "foundation/Options.h"
 
 namespace {
 constexpr int32_t kEndHitsPassed = 4;   // reads that may meet the end before one throws
 constexpr size_t kHistoryKeep = 16;     // bytes kept from before the latest stdin read
 
 }  // namespace
-
-void throwOutputExists(const std::string& name) {
-    throw Error("File " + baseName(name) + " already exists, skipping (-overwrite forces overwrite).");
-}
-
-void throwIsDirectory(const std::string& name) {
-    throw Error("Error - " + baseName(name) + " is a directory, not a file.");
-}
-
-void throwCannotCreate(const std::string& name, int error) {
-    throw Error("Cannot open output file " + baseName(name) + " (" + std::strerror(error) + ").");
-}
-
-void refuseExistingOutput(const std::string& name) {
-    std::error_code ec;
-    if (std::filesystem::symlink_status(name, ec).type() != std::filesystem::file_type::not_found)
-        throwOutputExists(name);
-}
 
 BinaryFile::BinaryFile(const std::string& name, bool forRead) {
     open(name, forRead);
@@ -56,11 +38,9 @@ void BinaryFile::open(const std::string& name, bool read) {
     if (isStdio) {
         file = forRead ? stdin : stdout;
     } else if (!forRead) {
-        // Exclusive creation refuses every existing name, also one that cannot be read,
-        // without touching it.
-        file = std::fopen(name.c_str(), overwriteMode ? "wb" : "wbx");
-        if (file == nullptr && !overwriteMode && errno == EEXIST) throwOutputExists(name);
-        if (file == nullptr) throwCannotCreate(name, errno);
+        file = std::fopen(name.c_str(), "wb");
+        if (file == nullptr)
+            throw Error("Cannot open output file " + baseName(name) + " (" + std::strerror(errno) + ").");
     } else {
         file = std::fopen(name.c_str(), "rb");
         if (file == nullptr) throw Error("File " + baseName(name) + " not found.");
@@ -68,7 +48,7 @@ void BinaryFile::open(const std::string& name, bool read) {
         if (::fstat(::fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
             std::fclose(file);
             file = nullptr;
-            throwIsDirectory(name);
+            throw Error("Error - " + baseName(name) + " is a directory, not a file.");
         }
         // A FIFO, pipe or device delivers its bytes once: it is read like standard input.
         inOrder = !S_ISREG(info.st_mode);
@@ -77,16 +57,22 @@ void BinaryFile::open(const std::string& name, bool read) {
     eofHits = 0;
     pendingBytes = 0;
     missing = 0;
+    writeFailure = 0;
+}
+
+// Keeps the system's reason for the first failure, taken before another call changes errno.
+void BinaryFile::noteWriteFailure() {
+    if (writeFailure == 0) writeFailure = errno;
 }
 
 void BinaryFile::write(const void* data, int32_t n) {
     if (n <= 0 || std::ferror(file)) return;
-    std::fwrite(data, 1, static_cast<size_t>(n), file);
+    if (std::fwrite(data, 1, static_cast<size_t>(n), file) != static_cast<size_t>(n)) noteWriteFailure();
 }
 
 void BinaryFile::writeByte(int32_t v) {
     if (std::ferror(file)) return;
-    std::fputc(v & 0xFF, file);
+    if (std::fputc(v & 0xFF, file) == EOF) noteWriteFailure();
 }
 
 void BinaryFile::writeInt32(int32_t v) {
@@ -195,12 +181,24 @@ int64_t BinaryFile::position() const {
 }
 
 bool BinaryFile::seek(int32_t pos) {
-    return std::fseek(file, pos, SEEK_SET) == 0;
+    if (std::fseek(file, pos, SEEK_SET) == 0) return true;
+    // Seeking an output first writes its buffer, which may fail like any write.
+    if (!forRead && std::ferror(file)) noteWriteFailure();
+    return false;
 }
 
 void BinaryFile::flush() {
     if (forRead) return;
-    if (std::fflush(file) != 0 || std::ferror(file)) throwWriteFailed();
+    if (std::fflush(file) != 0) noteWriteFailure();
+    if (std::ferror(file)) throwWriteFailed();
+}
+
+void BinaryFile::sync() {
+    flush();
+    if (::fsync(::fileno(file)) != 0) {
+        noteWriteFailure();
+        throwWriteFailed();
+    }
 }
 
 void BinaryFile::close() {
@@ -208,10 +206,14 @@ void BinaryFile::close() {
     flush();
     std::FILE* closing = file;
     file = nullptr;
-    if (std::fclose(closing) != 0 && !forRead) throwWriteFailed();
+    if (std::fclose(closing) != 0 && !forRead) {
+        noteWriteFailure();
+        throwWriteFailed();
+    }
 }
 
 void BinaryFile::throwWriteFailed() const {
     const std::string target = isStdio ? std::string("standard output") : "file " + baseName(fileName);
-    throw Error("Error - cannot write to " + target + ".");
+    const std::string reason = writeFailure != 0 ? std::string(" (") + std::strerror(writeFailure) + ")" : "";
+    throw Error("Error - cannot write to " + target + reason + ".");
 }

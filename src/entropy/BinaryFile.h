@@ -21,11 +21,15 @@ public:
     BinaryFile(const BinaryFile&) = delete;
     BinaryFile& operator=(const BinaryFile&) = delete;
 
-    // Binds to a stream; a named file held before is closed first. Outputs are created
-    // exclusively unless overwriteMode is set. Throws Error when the file cannot be opened.
+    // Binds to a stream; a named file held before is closed first. A named output is
+    // created or truncated: whether it may be is the caller's decision. Throws Error
+    // when the file cannot be opened.
     void open(const std::string& name, bool forRead);
     // Closes a named output; throws Error when a write, the flush or the close failed.
     void close();
+    // Flushes an output and has the system write it to the disk; throws Error when a
+    // write, the flush or the sync failed.
+    void sync();
 
     // Writes do nothing once the stream's error indicator is set; flush reports it.
     void write(const void* data, int32_t n);
@@ -61,7 +65,7 @@ public:
     bool seek(int32_t pos);
     // Flushes an output; throws Error when a write or the flush failed.
     void flush();
-    // Throws the Error of a write that failed on this output.
+    // Throws the Error of a write that failed on this output, with the system's reason.
     [[noreturn]] void throwWriteFailed() const;
 
     // Bytes of the push-back history; pendingBytes must not exceed it.
@@ -79,6 +83,7 @@ public:
 
 private:
     bool streamEnded() const;
+    void noteWriteFailure();
     void applyEndOfFileRule();
     int32_t readInOrder(uint8_t* data, int32_t n);
     int32_t replayPending(uint8_t* data, int32_t n);
@@ -94,14 +99,6 @@ private:
     // read put in their place, at the end of what was taken.
     int32_t missing = 0;
     int64_t latestReadStart = 0;
+    // errno of the first write, flush, sync or close that failed; 0 while none did.
+    int writeFailure = 0;
 };
-
-// Throws the "already exists" Error when anything stands under the name; for a
-// writer that creates its output under another name first.
-void refuseExistingOutput(const std::string& name);
-// Throws that Error for a name where something was found to stand.
-[[noreturn]] void throwOutputExists(const std::string& name);
-// Throws the Error for a name that is a directory where a file is wanted.
-[[noreturn]] void throwIsDirectory(const std::string& name);
-// Throws the Error for an output that could not be created, with the system's reason.
-[[noreturn]] void throwCannotCreate(const std::string& name, int error);
