@@ -234,6 +234,16 @@ TEST_F(OutputSafety, OneRunNeverWritesAnOutputTwice) {
     EXPECT_EQ(restored.status, 1);
     EXPECT_EQ(restored.err, "\nError - e.wav was already written in this run, skipping.\n");
     EXPECT_TRUE(bytes("e.wav") == a);
+
+    // A restore that fails part-way keeps what it restored where no file stood;
+    // that file counts as written too.
+    const Bytes longer = compress("long", stereoWav(3 * 61440));
+    put("e.qo.x/a.qo", Bytes(longer.begin(), longer.begin() + static_cast<std::ptrdiff_t>(longer.size() * 2 / 3)));
+    std::filesystem::remove(dir / "e.wav");
+    const RunResult partial = run("-overwrite e.qo.x/a.qo e.qo.x/b.qo");
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_TRUE(contains(partial.err, "The restore is incomplete: e.wav holds only the first ")) << partial.err;
+    EXPECT_TRUE(contains(partial.err, "\nError - e.wav was already written in this run, skipping.\n")) << partial.err;
 }
 
 // A container read from a FIFO restores as from a file, trailer included, with

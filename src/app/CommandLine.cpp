@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,19 +50,18 @@ bool runFile(Direction direction, const Job& job, const Arguments& arguments) {
 // without an error and its checksum matched.
 bool runGuarded(Direction direction, const Job& job, const Arguments& arguments, WrittenOutputs& written) {
     const std::string output = direction == Direction::decompress && stdoutMode ? std::string() : job.outName;
-    written.before(output);
+    std::optional<WrittenOutputs::Claim> claim;
+    bool done = false;
     try {
-        written.check(output);
-        const bool done = runFile(direction, job, arguments);
-        written.after(output, done);
-        return done;
+        claim = written.claim(output);
+        done = runFile(direction, job, arguments);
     } catch (const Error& error) {
-        written.after(output, false);
         printLineEnd(stderr);
         std::fputs(error.message.c_str(), stderr);
         printLineEnd(stderr);
-        return false;
     }
+    if (claim) written.record(*claim, done);
+    return done;
 }
 
 int runArguments(const std::vector<std::string>& args) {
