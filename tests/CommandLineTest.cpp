@@ -185,4 +185,37 @@ TEST_F(ProgramRun, StandardStreamsWithoutNames) {
     EXPECT_NE(piped.err, "");
 }
 
+using Bytes = std::vector<uint8_t>;
+
+// Every failure's message names its input, or a line after it does.
+TEST_F(ProgramRun, FailureMessagesNameTheInput) {
+    place(testsupport::dataPath("small_edge_list_trailing_st.wav"), "t.wav");
+    ASSERT_EQ(run("t.wav").status, 0);
+    const Bytes container = testsupport::readFileBytes((dir / "t.qo").string());
+    Bytes cut(container.begin(), container.begin() + static_cast<std::ptrdiff_t>(container.size() / 2));
+    std::ofstream(dir / "xcut.qo.wav") << "old";
+
+    const struct {
+        const char* what;
+        std::string args;
+        Bytes input;  // standard input; empty: none
+        std::string err;
+    } cases[] = {
+        {"message naming the input", "missing.qo", {}, "\nFile missing.qo not found.\n"},
+        {"message naming no file", "cut.qo", {}, "\nError - unexpected end of file.\n(while restoring cut.qo)\n"},
+        // cut.qo inside xcut.qo.wav is not the input's name.
+        {"message naming a longer name", "cut.qo xcut.qo.wav", {},
+         "\nFile xcut.qo.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring cut.qo)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::writeFileBytes((dir / "in.bin").string(), c.input);
+        testsupport::writeFileBytes((dir / "cut.qo").string(), cut);
+        const RunResult r = run(c.args, c.input.empty() ? "" : "in.bin");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        expectOnly({"t.wav", "t.qo", "xcut.qo.wav", "in.bin", "cut.qo"});
+    }
+}
+
 }  // namespace

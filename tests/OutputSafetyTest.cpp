@@ -223,7 +223,8 @@ TEST_F(OutputSafety, OneRunNeverWritesAnOutputTwice) {
     put("other.wav", a);
     const RunResult compressed = run("-overwrite d.wav.x/a.wav d.wav.x/b.wav other.wav");
     EXPECT_EQ(compressed.status, 1);
-    EXPECT_EQ(compressed.err, "\nError - d.qo was already written in this run, skipping.\n");
+    EXPECT_EQ(compressed.err,
+              "\nError - d.qo was already written in this run, skipping.\n(while compressing d.wav.x/b.wav)\n");
     EXPECT_TRUE(exists("other.qo"));
     ASSERT_EQ(run("d.qo d.wav").status, 0);
     EXPECT_TRUE(bytes("d.wav") == a);
@@ -232,7 +233,8 @@ TEST_F(OutputSafety, OneRunNeverWritesAnOutputTwice) {
     std::filesystem::copy_file(dir / "other.qo", dir / "e.qo.x/b.qo");
     const RunResult restored = run("-overwrite e.qo.x/a.qo e.qo.x/b.qo");
     EXPECT_EQ(restored.status, 1);
-    EXPECT_EQ(restored.err, "\nError - e.wav was already written in this run, skipping.\n");
+    EXPECT_EQ(restored.err,
+              "\nError - e.wav was already written in this run, skipping.\n(while restoring e.qo.x/b.qo)\n");
     EXPECT_TRUE(bytes("e.wav") == a);
 
     // A restore that fails part-way keeps what it restored where no file stood;
@@ -243,7 +245,9 @@ TEST_F(OutputSafety, OneRunNeverWritesAnOutputTwice) {
     const RunResult partial = run("-overwrite e.qo.x/a.qo e.qo.x/b.qo");
     EXPECT_EQ(partial.status, 1);
     EXPECT_TRUE(contains(partial.err, "The restore is incomplete: e.wav holds only the first ")) << partial.err;
-    EXPECT_TRUE(contains(partial.err, "\nError - e.wav was already written in this run, skipping.\n")) << partial.err;
+    EXPECT_TRUE(contains(partial.err, "\nError - e.wav was already written in this run, skipping.\n"
+                                      "(while restoring e.qo.x/b.qo)\n"))
+        << partial.err;
 }
 
 // A container read from a FIFO restores as from a file, trailer included, with
@@ -273,10 +277,10 @@ TEST_F(OutputSafety, UnwritableOutputsAreReportedBeforeAnyWork) {
         const char* args;
         const char* error;
     } cases[] = {
-        {"a.wav nodir/x.qo", "\nCannot open output file nodir/x.qo (No such file or directory).\n"},
-        {"a.qo nodir/x.wav", "\nCannot open output file nodir/x.wav (No such file or directory).\n"},
-        {"-overwrite a.wav folder.qo", "\nError - folder.qo is a directory, not a file.\n"},
-        {"-overwrite a.qo folder.wav", "\nError - folder.wav is a directory, not a file.\n"},
+        {"a.wav nodir/x.qo", "\nCannot open output file nodir/x.qo (No such file or directory).\n(while compressing a.wav)\n"},
+        {"a.qo nodir/x.wav", "\nCannot open output file nodir/x.wav (No such file or directory).\n(while restoring a.qo)\n"},
+        {"-overwrite a.wav folder.qo", "\nError - folder.qo is a directory, not a file.\n(while compressing a.wav)\n"},
+        {"-overwrite a.qo folder.wav", "\nError - folder.wav is a directory, not a file.\n(while restoring a.qo)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
