@@ -187,12 +187,27 @@ TEST_F(ProgramRun, StandardStreamsWithoutNames) {
 
 using Bytes = std::vector<uint8_t>;
 
-// Every failure's message names its input, or a line after it does.
+uint32_t le32(const Bytes& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
+
+void put32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Every failure's message names its input, or a line after it does; standard
+// input is named so.
 TEST_F(ProgramRun, FailureMessagesNameTheInput) {
     place(testsupport::dataPath("small_edge_list_trailing_st.wav"), "t.wav");
     ASSERT_EQ(run("t.wav").status, 0);
+    const Bytes wav = testsupport::readFileBytes((dir / "t.wav").string());
     const Bytes container = testsupport::readFileBytes((dir / "t.qo").string());
     Bytes cut(container.begin(), container.begin() + static_cast<std::ptrdiff_t>(container.size() / 2));
+    Bytes badTrailer = container;
+    const uint32_t stored = le32(container, 12);
+    const uint32_t blocks = (le32(container, 16 + stored) + 61439) / 61440;
+    const size_t trailerField = 25 + stored + 4 * ((blocks - 1) / 19);
+    put32(badTrailer, trailerField, le32(container, trailerField) + 1);
     std::ofstream(dir / "xcut.qo.wav") << "old";
 
     const struct {
@@ -201,6 +216,12 @@ TEST_F(ProgramRun, FailureMessagesNameTheInput) {
         Bytes input;  // standard input; empty: none
         std::string err;
     } cases[] = {
+        {"container given as a WAV stream", "-cin x.wav", container,
+         "\nError: invalid .wav header for file - standard input\n"},
+        {"WAV given as a container stream", "-cinout", wav,
+         "\nError - file standard input does not appear to be in .qo format!\n"},
+        {"container stream with a wrong trailer offset", "-cinout", badTrailer,
+         "\nError - file standard input has a damaged trailer offset; the trailer was not restored.\n"},
         {"message naming the input", "missing.qo", {}, "\nFile missing.qo not found.\n"},
         {"message naming no file", "cut.qo", {}, "\nError - unexpected end of file.\n(while restoring cut.qo)\n"},
         // cut.qo inside xcut.qo.wav is not the input's name.
