@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -248,6 +249,69 @@ TEST_F(OutputSafety, OneRunNeverWritesAnOutputTwice) {
     EXPECT_TRUE(contains(partial.err, "\nError - e.wav was already written in this run, skipping.\n"
                                       "(while restoring e.qo.x/b.qo)\n"))
         << partial.err;
+}
+
+// An output that is the same file as an input of the run (an archive named like
+// TAKE.WAV.qo counts as a WAV name; a link leads back to the input; standard input
+// is the file) is refused before any work: the input keeps every byte, the run ends
+// with status 1 and its other inputs still run.
+TEST_F(OutputSafety, OutputsNeverReplaceAnInputOfTheRun) {
+    const Bytes take = stereoWav(5000);
+    const Bytes other = stereoWav(7000, -1);
+    const auto symlink = [this](const char* to, const char* name) { std::filesystem::create_symlink(to, dir / name); };
+    const auto hardLink = [this](const char* to, const char* name) {
+        std::filesystem::create_hard_link(dir / to, dir / name);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> setUp;
+        std::string args;
+        std::string standardInput;  // empty: none
+        const char* input;          // the file that must stay as it was
+        std::string err;            // contained in standard error
+        const char* otherOutput;    // written by the run's other input; empty: none
+    };
+    const Case cases[] = {
+        {"archive named like a WAV name", [&] { put("TAKE.WAV", other); }, "TAKE.WAV.qo TAKE.WAV b.wav", "",
+         "TAKE.WAV.qo", "\nError - TAKE.WAV.qo is an input of this run, skipping.\n(while compressing TAKE.WAV)\n",
+         "b.qo"},
+        {"output a symbolic link to its input", [&] { symlink("b.wav", "out.qo"); }, "b.wav out.qo", "", "b.wav",
+         "\nError - out.qo is an input of this run, skipping.\n(while compressing b.wav)\n", ""},
+        {"derived output a symbolic link to its input", [&] { symlink("b.wav", "b.qo"); }, "b.wav c.wav", "",
+         "b.wav", "\nError - b.qo is an input of this run, skipping.\n(while compressing b.wav)\n", "c.qo"},
+        {"derived output a hard link to its input", [&] { hardLink("b.wav", "b.qo"); }, "b.wav c.wav", "", "b.wav",
+         "\nError - b.qo is an input of this run, skipping.\n(while compressing b.wav)\n", "c.qo"},
+        {"restored output a symbolic link to its container",
+         [&] {
+             put("x.qo", bytes("TAKE.WAV.qo"));
+             put("y.qo", bytes("TAKE.WAV.qo"));
+             symlink("x.qo", "x.wav");
+         },
+         "x.qo y.qo", "", "x.qo", "\nError - x.wav is an input of this run, skipping.\n(while restoring x.qo)\n",
+         "y.wav"},
+        {"output a symbolic link to the file on standard input", [&] { symlink("b.wav", "out.qo"); },
+         "-cin x.wav out.qo", "b.wav", "b.wav",
+         "\nError - out.qo is an input of this run, skipping.\n(while compressing standard input)\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        put("TAKE.WAV", take);
+        ASSERT_EQ(run("TAKE.WAV").status, 0);
+        put("b.wav", take);
+        put("c.wav", other);
+        c.setUp();
+        const Bytes before = bytes(c.input);
+        const RunResult r = run("-overwrite " + c.args, c.standardInput);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+        EXPECT_TRUE(bytes(c.input) == before);
+        if (*c.otherOutput != '\0') {
+            EXPECT_TRUE(exists(c.otherOutput));
+        }
+        EXPECT_FALSE(contains(r.err, "unexpected failure")) << r.err;
+    }
 }
 
 // A container read from a FIFO restores as from a file, trailer included, with

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Arguments.h"
+#include "app/RunInputs.h"
 #include "app/Usage.h"
 #include "app/WrittenOutputs.h"
 #include "container/Drivers.h"
@@ -85,19 +86,26 @@ void reportFailure(const Error& error, Direction direction, const Job& job) {
     printLineEnd(stderr);
 }
 
+// The files one run may not write: its inputs and the outputs it has written.
+struct RunFiles {
+    RunInputs inputs;
+    WrittenOutputs written;
+};
+
 // Runs one file; an Error ends only this file. True when the file was done
 // without an error and its checksum matched.
-bool runGuarded(Direction direction, const Job& job, const Arguments& arguments, WrittenOutputs& written) {
+bool runGuarded(Direction direction, const Job& job, const Arguments& arguments, RunFiles& files) {
     const std::string output = direction == Direction::decompress && stdoutMode ? std::string() : job.outName;
     std::optional<WrittenOutputs::Claim> claim;
     bool done = false;
     try {
-        claim = written.claim(output);
+        files.inputs.refuseAsOutput(output);
+        claim = files.written.claim(output);
         done = runFile(direction, job, arguments);
     } catch (const Error& error) {
         reportFailure(error, direction, job);
     }
-    if (claim) written.record(*claim, done);
+    if (claim) files.written.record(*claim, done);
     return done;
 }
 
@@ -113,10 +121,11 @@ int runArguments(const std::vector<std::string>& args) {
     if (!stdoutMode) printBanner();
     const std::optional<RunPlan> plan = planRun(arguments);
     if (!plan) return rejectArguments();
+    std::vector<std::string> inputNames;
+    for (const Job& job : plan->jobs) inputNames.push_back(job.inName);
+    RunFiles files{RunInputs(inputNames, stdinMode), WrittenOutputs()};
     bool allDone = true;
-    WrittenOutputs written;
-    for (const Job& job : plan->jobs)
-        allDone = runGuarded(plan->direction, job, arguments, written) && allDone;
+    for (const Job& job : plan->jobs) allDone = runGuarded(plan->direction, job, arguments, files) && allDone;
     return allDone ? statusDone : statusFailed;
 }
 
