@@ -185,4 +185,73 @@ TEST_F(ProgramRun, StandardStreamsWithoutNames) {
     EXPECT_NE(piped.err, "");
 }
 
+using Bytes = std::vector<uint8_t>;
+
+uint32_t le32(const Bytes& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
+
+void put32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Every failure's message names its input, or a line after it does; standard
+// input is named so. A WAV stream without a length is refused for that reason.
+TEST_F(ProgramRun, FailureMessagesNameTheInput) {
+    place(testsupport::dataPath("small_edge_list_trailing_st.wav"), "t.wav");
+    ASSERT_EQ(run("t.wav").status, 0);
+    const Bytes wav = testsupport::readFileBytes((dir / "t.wav").string());
+    const Bytes container = testsupport::readFileBytes((dir / "t.qo").string());
+    Bytes cut(container.begin(), container.begin() + static_cast<std::ptrdiff_t>(container.size() / 2));
+    Bytes badTrailer = container;
+    const uint32_t stored = le32(container, 12);
+    const uint32_t blocks = (le32(container, 16 + stored) + 61439) / 61440;
+    const size_t trailerField = 25 + stored + 4 * ((blocks - 1) / 19);
+    put32(badTrailer, trailerField, le32(container, trailerField) + 1);
+    // A program writing a WAV file to a pipe cannot go back to fill in the sizes.
+    const std::string wavBytes(wav.begin(), wav.end());
+    const size_t dataSize = wavBytes.find("data") + 4;
+    Bytes noLength = wav;
+    put32(noLength, dataSize, 0xFFFFFFFFu);
+    Bytes huge = wav;
+    put32(huge, dataSize, 0x80000000u);
+    std::ofstream(dir / "xcut.qo.wav") << "old";
+
+    const std::string noLengthMessage =
+        "\nError - the wav header gives no length (as programs writing wav to a pipe leave it); "
+        "write the wav to a file first.\n";
+    const struct {
+        const char* what;
+        std::string args;
+        Bytes input;  // standard input; empty: none
+        std::string err;
+    } cases[] = {
+        {"container given as a WAV stream", "-cin x.wav", container,
+         "\nError: invalid .wav header for file - standard input\n"},
+        {"WAV given as a container stream", "-cinout", wav,
+         "\nError - file standard input does not appear to be in .qo format!\n"},
+        {"container stream with a wrong trailer offset", "-cinout", badTrailer,
+         "\nError - file standard input has a damaged trailer offset; the trailer was not restored.\n"},
+        {"WAV stream without a length", "-cin x.wav", noLength, noLengthMessage + "(while compressing standard input)\n"},
+        {"WAV file without a length", "n.wav", {}, noLengthMessage + "(while compressing n.wav)\n"},
+        {"WAV stream of 2 GB", "-cin x.wav", huge,
+         "\nError - wav data of 2 GB or more is not supported.\n(while compressing standard input)\n"},
+        {"message naming the input", "missing.qo", {}, "\nFile missing.qo not found.\n"},
+        {"message naming no file", "cut.qo", {}, "\nError - unexpected end of file.\n(while restoring cut.qo)\n"},
+        // cut.qo inside xcut.qo.wav is not the input's name.
+        {"message naming a longer name", "cut.qo xcut.qo.wav", {},
+         "\nFile xcut.qo.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring cut.qo)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::writeFileBytes((dir / "in.bin").string(), c.input);
+        testsupport::writeFileBytes((dir / "cut.qo").string(), cut);
+        testsupport::writeFileBytes((dir / "n.wav").string(), noLength);
+        const RunResult r = run(c.args, c.input.empty() ? "" : "in.bin");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        expectOnly({"t.wav", "t.qo", "xcut.qo.wav", "in.bin", "cut.qo", "n.wav"});
+    }
+}
+
 }  // namespace

@@ -183,7 +183,8 @@ TEST_F(OldContainerProgram, ChannelCountsOtherThanOneAndTwoEndTheFile) {
             writeFileBytes((dir / "c.qo").string(), damaged);
             const RunResult r = run("-overwrite c.qo out.wav");
             EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(r.err, "\nError - unsupported channel count " + std::to_string(channels) + " in container.\n");
+            EXPECT_EQ(r.err, "\nError - unsupported channel count " + std::to_string(channels) +
+                                 " in container.\n(while restoring c.qo)\n");
         }
     }
 }
@@ -229,7 +230,8 @@ TEST_F(OldContainerProgram, DamagedSeekEntryEndsInAnErrorOrTheChecksumWarning) {
             const std::string note = "The restore is incomplete: out.wav holds only the first " +
                                      std::to_string(16 * 73728) + " of " + std::to_string(sampleCount) +
                                      " samples.\n";
-            EXPECT_EQ(r.err, piped ? c.error : c.error + note);
+            EXPECT_EQ(r.err, c.error + (piped ? "" : note) + "(while restoring " +
+                                 (piped ? "standard input" : "d.qo") + ")\n");
         } else {
             EXPECT_TRUE(r.err == "Warning: CRC check failed!\n\n" ||
                         (r.err.rfind("\n", 0) == 0 && !contains(r.err, "unexpected failure")))

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -474,7 +475,8 @@ TEST_F(OutputSafety, OneRunNeverWritesAnOutputTwice) {
     put("other.wav", a);
     const RunResult compressed = run("-overwrite d.wav.x/a.wav d.wav.x/b.wav other.wav");
     EXPECT_EQ(compressed.status, 1);
-    EXPECT_EQ(compressed.err, "\nError - d.qo was already written in this run, skipping.\n");
+    EXPECT_EQ(compressed.err,
+              "\nError - d.qo was already written in this run, skipping.\n(while compressing d.wav.x/b.wav)\n");
     EXPECT_TRUE(exists("other.qo"));
     ASSERT_EQ(run("d.qo d.wav").status, 0);
     EXPECT_TRUE(bytes("d.wav") == a);
@@ -483,8 +485,84 @@ TEST_F(OutputSafety, OneRunNeverWritesAnOutputTwice) {
     std::filesystem::copy_file(dir / "other.qo", dir / "e.qo.x/b.qo");
     const RunResult restored = run("-overwrite e.qo.x/a.qo e.qo.x/b.qo");
     EXPECT_EQ(restored.status, 1);
-    EXPECT_EQ(restored.err, "\nError - e.wav was already written in this run, skipping.\n");
+    EXPECT_EQ(restored.err,
+              "\nError - e.wav was already written in this run, skipping.\n(while restoring e.qo.x/b.qo)\n");
     EXPECT_TRUE(bytes("e.wav") == a);
+
+    // A restore that fails part-way keeps what it restored where no file stood;
+    // that file counts as written too.
+    const Bytes longer = compress("long", stereoWav(3 * 61440));
+    put("e.qo.x/a.qo", Bytes(longer.begin(), longer.begin() + static_cast<std::ptrdiff_t>(longer.size() * 2 / 3)));
+    std::filesystem::remove(dir / "e.wav");
+    const RunResult partial = run("-overwrite e.qo.x/a.qo e.qo.x/b.qo");
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_TRUE(contains(partial.err, "The restore is incomplete: e.wav holds only the first ")) << partial.err;
+    EXPECT_TRUE(contains(partial.err, "\nError - e.wav was already written in this run, skipping.\n"
+                                      "(while restoring e.qo.x/b.qo)\n"))
+        << partial.err;
+}
+
+// An output that is the same file as an input of the run (an archive named like
+// TAKE.WAV.qo counts as a WAV name; a link leads back to the input; standard input
+// is the file) is refused before any work: the input keeps every byte, the run ends
+// with status 1 and its other inputs still run.
+TEST_F(OutputSafety, OutputsNeverReplaceAnInputOfTheRun) {
+    const Bytes take = stereoWav(5000);
+    const Bytes other = stereoWav(7000, -1);
+    const auto symlink = [this](const char* to, const char* name) { std::filesystem::create_symlink(to, dir / name); };
+    const auto hardLink = [this](const char* to, const char* name) {
+        std::filesystem::create_hard_link(dir / to, dir / name);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> setUp;
+        std::string args;
+        std::string standardInput;  // empty: none
+        const char* input;          // the file that must stay as it was
+        std::string err;            // contained in standard error
+        const char* otherOutput;    // written by the run's other input; empty: none
+    };
+    const Case cases[] = {
+        {"archive named like a WAV name", [&] { put("TAKE.WAV", other); }, "TAKE.WAV.qo TAKE.WAV b.wav", "",
+         "TAKE.WAV.qo", "\nError - TAKE.WAV.qo is an input of this run, skipping.\n(while compressing TAKE.WAV)\n",
+         "b.qo"},
+        {"output a symbolic link to its input", [&] { symlink("b.wav", "out.qo"); }, "b.wav out.qo", "", "b.wav",
+         "\nError - out.qo is an input of this run, skipping.\n(while compressing b.wav)\n", ""},
+        {"derived output a symbolic link to its input", [&] { symlink("b.wav", "b.qo"); }, "b.wav c.wav", "",
+         "b.wav", "\nError - b.qo is an input of this run, skipping.\n(while compressing b.wav)\n", "c.qo"},
+        {"derived output a hard link to its input", [&] { hardLink("b.wav", "b.qo"); }, "b.wav c.wav", "", "b.wav",
+         "\nError - b.qo is an input of this run, skipping.\n(while compressing b.wav)\n", "c.qo"},
+        {"restored output a symbolic link to its container",
+         [&] {
+             put("x.qo", bytes("TAKE.WAV.qo"));
+             put("y.qo", bytes("TAKE.WAV.qo"));
+             symlink("x.qo", "x.wav");
+         },
+         "x.qo y.qo", "", "x.qo", "\nError - x.wav is an input of this run, skipping.\n(while restoring x.qo)\n",
+         "y.wav"},
+        {"output a symbolic link to the file on standard input", [&] { symlink("b.wav", "out.qo"); },
+         "-cin x.wav out.qo", "b.wav", "b.wav",
+         "\nError - out.qo is an input of this run, skipping.\n(while compressing standard input)\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        put("TAKE.WAV", take);
+        ASSERT_EQ(run("TAKE.WAV").status, 0);
+        put("b.wav", take);
+        put("c.wav", other);
+        c.setUp();
+        const Bytes before = bytes(c.input);
+        const RunResult r = run("-overwrite " + c.args, c.standardInput);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+        EXPECT_TRUE(bytes(c.input) == before);
+        if (*c.otherOutput != '\0') {
+            EXPECT_TRUE(exists(c.otherOutput));
+        }
+        EXPECT_FALSE(contains(r.err, "unexpected failure")) << r.err;
+    }
 }
 
 // A container read from a FIFO restores as from a file, trailer included, with
@@ -514,10 +592,10 @@ TEST_F(OutputSafety, UnwritableOutputsAreReportedBeforeAnyWork) {
         const char* args;
         const char* error;
     } cases[] = {
-        {"a.wav nodir/x.qo", "\nCannot create the temporary file for nodir/x.qo in folder nodir (No such file or directory).\n"},
-        {"a.qo nodir/x.wav", "\nCannot create the temporary file for nodir/x.wav in folder nodir (No such file or directory).\n"},
-        {"-overwrite a.wav folder.qo", "\nError - folder.qo is a directory, not a file.\n"},
-        {"-overwrite a.qo folder.wav", "\nError - folder.wav is a directory, not a file.\n"},
+        {"a.wav nodir/x.qo", "\nCannot create the temporary file for nodir/x.qo in folder nodir (No such file or directory).\n(while compressing a.wav)\n"},
+        {"a.qo nodir/x.wav", "\nCannot create the temporary file for nodir/x.wav in folder nodir (No such file or directory).\n(while restoring a.qo)\n"},
+        {"-overwrite a.wav folder.qo", "\nError - folder.qo is a directory, not a file.\n(while compressing a.wav)\n"},
+        {"-overwrite a.qo folder.wav", "\nError - folder.wav is a directory, not a file.\n(while restoring a.qo)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);

@@ -84,7 +84,7 @@ TEST_P(RefusedFile, IsRefusedWithoutOutput) {
     place(GetParam(), "in.wav");
     const RunResult r = run("in.wav");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "\nError - Qo currently only supports 16-bit files!\n");
+    EXPECT_EQ(r.err, "\nError - Qo currently only supports 16-bit files!\n(while compressing in.wav)\n");
     EXPECT_FALSE(exists("in.qo"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
 }
@@ -132,25 +132,32 @@ TEST_F(Program, ExistingOutputIsRefusedUnlessOverwriting) {
     testsupport::writeFileBytes((dir / "a.qo").string(), {'k', 'e', 'e', 'p'});
     const RunResult refused = run("a.wav");
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "\nFile a.qo already exists, skipping (-overwrite forces overwrite).\n");
+    EXPECT_EQ(refused.err,
+              "\nFile a.qo already exists, skipping (-overwrite forces overwrite).\n(while compressing a.wav)\n");
     EXPECT_EQ(readFileBytes((dir / "a.qo").string()), (Bytes{'k', 'e', 'e', 'p'}));
     EXPECT_EQ(run("-overwrite a.wav").status, 0);
     EXPECT_GT(std::filesystem::file_size(dir / "a.qo"), 4u);
     const RunResult decodeRefused = run("a.qo a.wav");
     EXPECT_EQ(decodeRefused.status, 1);
-    EXPECT_EQ(decodeRefused.err, "\nFile a.wav already exists, skipping (-overwrite forces overwrite).\n");
+    EXPECT_EQ(decodeRefused.err,
+              "\nFile a.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring a.qo)\n");
 }
 
-TEST_F(Program, BadFileAmongGoodOnesEndsOnlyItself) {
+// The failure's message names no file, so the line after it names the input; with
+// -cout no progress line tells which input it was.
+TEST_F(Program, BadFileAmongGoodOnesEndsOnlyItselfAndIsNamed) {
     place(testsupport::dataPath("real_tabla_mono.wav"), "a.wav");
-    place(testsupport::dataPath("small_reject_pcm24_st.wav"), "b.wav");
+    place(testsupport::dataPath("small_reject_pcm24_st.wav"), "b8.wav");
     place(testsupport::dataPath("real_bass_st.wav"), "c.wav");
-    const RunResult r = run("a.wav b.wav c.wav");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "\nError - Qo currently only supports 16-bit files!\n");
-    EXPECT_TRUE(exists("a.qo"));
-    EXPECT_FALSE(exists("b.qo"));
-    EXPECT_TRUE(exists("c.qo"));
+    for (const char* flags : {"", "-cout"}) {
+        SCOPED_TRACE(flags);
+        const RunResult r = run("-overwrite " + std::string(flags) + " a.wav b8.wav c.wav");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "\nError - Qo currently only supports 16-bit files!\n(while compressing b8.wav)\n");
+        EXPECT_TRUE(exists("a.qo"));
+        EXPECT_FALSE(exists("b8.qo"));
+        EXPECT_TRUE(exists("c.qo"));
+    }
     std::filesystem::remove(dir / "a.wav");
     std::filesystem::remove(dir / "c.wav");
     EXPECT_EQ(run("a.qo c.qo").status, 0);
@@ -162,7 +169,7 @@ TEST_F(Program, FailedCompressLeavesNoContainerAndKeepsAnExistingOne) {
     testsupport::writeFileBytes((dir / "cut.wav").string(), truncated);
     const RunResult r = run("cut.wav");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "\nError - unexpected end of file.\n");
+    EXPECT_EQ(r.err, "\nError - unexpected end of file.\n(while compressing cut.wav)\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1)
         << "neither the container nor a temporary file is left";
     testsupport::writeFileBytes((dir / "cut.qo").string(), {'o', 'l', 'd'});

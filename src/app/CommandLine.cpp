@@ -1,16 +1,21 @@
 #include "app/CommandLine.h"
 
+#include <cctype>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/Arguments.h"
+#include "app/RunInputs.h"
 #include "app/Usage.h"
 #include "app/WrittenOutputs.h"
 #include "container/Drivers.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
+#include "foundation/Names.h"
 #include "foundation/Options.h"
 
 namespace {
@@ -45,23 +50,63 @@ bool runFile(Direction direction, const Job& job, const Arguments& arguments) {
     return decodeFile(job.inName, job.outName);
 }
 
+bool isSpaceAt(const std::string& text, size_t at) {
+    return std::isspace(static_cast<unsigned char>(text[at])) != 0;
+}
+
+bool endsNameAt(const std::string& text, size_t at) { return at >= text.size() || isSpaceAt(text, at); }
+
+// Whether the text names the file by itself: at the start or after white space,
+// and followed by its end, white space, or a punctuation mark that ends it. A
+// name inside a longer one (x.qo in xx.qo.wav) does not count.
+bool namesFile(const std::string& text, const std::string& name) {
+    if (name.empty()) return false;
+    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+        const size_t end = at + name.size();
+        const bool starts = at == 0 || isSpaceAt(text, at - 1);
+        const bool ends = endsNameAt(text, end) ||
+                          (std::string_view(".,;:!?)").find(text[end]) != std::string_view::npos &&
+                           endsNameAt(text, end + 1));
+        if (starts && ends) return true;
+    }
+    return false;
+}
+
+// Prints a failure framed by line ends on standard error. Where its message does
+// not name the input it ended, a line after it does, so that a batch run without
+// progress lines (-cout, several runs side by side) still tells which input failed.
+void reportFailure(const Error& error, Direction direction, const Job& job) {
+    const std::string input = stdinMode ? std::string() : job.inName;
+    std::string text = error.message;
+    if (!namesFile(text, inputName(input)) && !namesFile(text, baseName(input)))
+        text += std::string(direction == Direction::compress ? "\n(while compressing " : "\n(while restoring ") +
+                inputName(input) + ")";
+    printLineEnd(stderr);
+    std::fputs(text.c_str(), stderr);
+    printLineEnd(stderr);
+}
+
+// The files one run may not write: its inputs and the outputs it has written.
+struct RunFiles {
+    RunInputs inputs;
+    WrittenOutputs written;
+};
+
 // Runs one file; an Error ends only this file. True when the file was done
 // without an error and its checksum matched.
-bool runGuarded(Direction direction, const Job& job, const Arguments& arguments, WrittenOutputs& written) {
+bool runGuarded(Direction direction, const Job& job, const Arguments& arguments, RunFiles& files) {
     const std::string output = direction == Direction::decompress && stdoutMode ? std::string() : job.outName;
-    written.before(output);
+    std::optional<WrittenOutputs::Claim> claim;
+    bool done = false;
     try {
-        written.check(output);
-        const bool done = runFile(direction, job, arguments);
-        written.after(output, done);
-        return done;
+        files.inputs.refuseAsOutput(output);
+        claim = files.written.claim(output);
+        done = runFile(direction, job, arguments);
     } catch (const Error& error) {
-        written.after(output, false);
-        printLineEnd(stderr);
-        std::fputs(error.message.c_str(), stderr);
-        printLineEnd(stderr);
-        return false;
+        reportFailure(error, direction, job);
     }
+    if (claim) files.written.record(*claim, done);
+    return done;
 }
 
 int runArguments(const std::vector<std::string>& args) {
@@ -76,10 +121,11 @@ int runArguments(const std::vector<std::string>& args) {
     if (!stdoutMode) printBanner();
     const std::optional<RunPlan> plan = planRun(arguments);
     if (!plan) return rejectArguments();
+    std::vector<std::string> inputNames;
+    for (const Job& job : plan->jobs) inputNames.push_back(job.inName);
+    RunFiles files{RunInputs(inputNames, stdinMode), WrittenOutputs()};
     bool allDone = true;
-    WrittenOutputs written;
-    for (const Job& job : plan->jobs)
-        allDone = runGuarded(plan->direction, job, arguments, written) && allDone;
+    for (const Job& job : plan->jobs) allDone = runGuarded(plan->direction, job, arguments, files) && allDone;
     return allDone ? statusDone : statusFailed;
 }
 

@@ -7,6 +7,7 @@
 #include "entropy/SegmentDecoder.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
+#include "foundation/Names.h"
 #include "foundation/Options.h"
 #include "foundation/Registry.h"
 #include "pipeline/PredictorChain.h"
@@ -37,7 +38,7 @@ ContainerReader::ContainerReader(const std::string& name) : file(name, true), fi
 ContainerReader::~ContainerReader() { releaseSegment(); }
 
 void ContainerReader::damagedHeader() const {
-    throw Error("Error - file " + fileName + " has a damaged header.");
+    throw Error("Error - file " + inputName(fileName) + " has a damaged header.");
 }
 
 void ContainerReader::readContainerHeader() {
@@ -45,11 +46,11 @@ void ContainerReader::readContainerHeader() {
     riffHeader.assign(12, '\0');
     file.read(riffHeader.data(), 12);
     if (riffHeader[0] != 'Q' || riffHeader[1] != 'O')
-        throw Error("Error - file " + fileName + " does not appear to be in .qo format!");
+        throw Error("Error - file " + inputName(fileName) + " does not appear to be in .qo format!");
     for (const Generation* g : {&generation02, &generation03, &generation04})
         if (riffHeader.compare(0, 4, g->magic) == 0) gen = g;
     if (gen == nullptr)
-        throw Error("Error - file " + fileName +
+        throw Error("Error - file " + inputName(fileName) +
                     " appears to compressed by a different version of Qo.\nVisit "
                     "the qo project page to retrieve the latest version.");
     version = gen->version;
@@ -182,5 +183,6 @@ void ContainerReader::copyTrailer(WavWriter& writer) {
 }
 
 void ContainerReader::damagedTrailer() const {
-    throw Error("Error - file " + fileName + " has a damaged trailer offset; the trailer was not restored.");
+    throw Error("Error - file " + inputName(fileName) +
+                " has a damaged trailer offset; the trailer was not restored.");
 }

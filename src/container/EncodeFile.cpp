@@ -20,6 +20,9 @@
 
 namespace {
 
+// The data chunk size 0xFFFFFFFF, as read: left by a writer that did not know the length.
+constexpr int32_t kUnstatedLength = -1;
+
 // The coding segment's model and coder: created at a key block, finished and
 // released after the segment's last block. They belong to one file.
 class SegmentEncoder {
@@ -118,6 +121,11 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     WavReader wav(stdinMode ? std::string() : inName);
     const int channels = fmtChannels(wav.restHeader);
     if (fmtBitsPerSample(wav.restHeader) != 16) throw Error("Error - Qo currently only supports 16-bit files!");
+    // The container states the sample count before the first block, so a stream
+    // must say its length up front.
+    if (wav.dataSize == kUnstatedLength)
+        throw Error("Error - the wav header gives no length (as programs writing wav to a pipe leave it); "
+                    "write the wav to a file first.");
     if (wav.dataSize < 0) throw Error("Error - wav data of 2 GB or more is not supported.");
     // The container keeps whole samples and restores the data size as twice their
     // count: an odd last byte would come back after them and move every later chunk.

@@ -5,6 +5,7 @@
 
 #include "foundation/ByteOrder.h"
 #include "foundation/Error.h"
+#include "foundation/Names.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ WavReader::WavReader(const std::string& fileName)
 }
 
 void WavReader::invalidHeader() const {
-    throw Error("Error: invalid .wav header for file - " + name);
+    throw Error("Error: invalid .wav header for file - " + inputName(name));
 }
 
 // Grows the result as the pieces arrive, so a size field larger than the input

@@ -8,3 +8,5 @@ std::string baseName(const std::string& path) {
 std::string displayName(const std::string& path) {
     return baseName(path).substr(0, 34);
 }
+
+std::string inputName(const std::string& name) { return name.empty() ? "standard input" : name; }

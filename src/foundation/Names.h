@@ -5,3 +5,6 @@
 std::string baseName(const std::string& path);
 // baseName cut to 34 characters, for the progress line.
 std::string displayName(const std::string& path);
+// How messages name an input: the name as given, or "standard input" for the
+// empty name that stands for it.
+std::string inputName(const std::string& name);

@@ -1,0 +1,20 @@
+#pragma once
+#include <sys/types.h>
+
+#include <compare>
+#include <optional>
+#include <string>
+
+// A file as the system tells files apart: its device and inode. Names with the
+// same identity are one file, whatever links, "." or ".." lead there.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    auto operator<=>(const FileIdentity&) const = default;
+};
+
+// The identity of the file a name leads to, symbolic links followed; none when
+// nothing stands there.
+std::optional<FileIdentity> identityOf(const std::string& name);
+// The identity of the file open as standard input.
+std::optional<FileIdentity> standardInputIdentity();
