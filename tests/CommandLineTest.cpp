@@ -231,7 +231,8 @@ TEST_F(ProgramRun, FailureMessagesNameTheInput) {
         {"WAV given as a container stream", "-cinout", wav,
          "\nError - file standard input does not appear to be in .qo format!\n"},
         {"container stream with a wrong trailer offset", "-cinout", badTrailer,
-         "\nError - file standard input has a damaged trailer offset; the trailer was not restored.\n"},
+         "\nError - file standard input has a damaged trailer offset; the trailer was not restored.\n"
+         "The samples are complete and match their checksum; the chunks after them were not restored.\n"},
         {"WAV stream without a length", "-cin x.wav", noLength, noLengthMessage + "(while compressing standard input)\n"},
         {"WAV file without a length", "n.wav", {}, noLengthMessage + "(while compressing n.wav)\n"},
         {"WAV stream of 2 GB", "-cin x.wav", huge,

@@ -225,7 +225,7 @@ TEST_F(OutputSafety, FileAppearingDuringARestoreIsKept) {
     const Bytes other = {'o', 't', 'h', 'e', 'r'};
     put("x.wav", other);
     EXPECT_EQ(finish(pid), 1);
-    EXPECT_EQ(slurp("run.err"), "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n");
+    EXPECT_EQ(slurp("run.err"), "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring x.qo)\n");
     EXPECT_TRUE(bytes("x.wav") == other);
     EXPECT_TRUE(bytes("y.wav") == small) << "the next input was not restored";
     expectOnly({"c.wav", "c.qo", "d.wav", "d.qo", "x.qo", "y.qo", "x.wav", "y.wav", "run.out", "run.err"});
@@ -253,7 +253,7 @@ TEST_F(OutputSafety, RestoresRacingForOneNewName) {
             ++winners;
         } else {
             EXPECT_EQ(status, 1);
-            EXPECT_EQ(slurp(tag + ".err"), "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n");
+            EXPECT_EQ(slurp(tag + ".err"), "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring x.qo)\n");
         }
         EXPECT_TRUE(bytes("n" + std::to_string(i) + ".wav") == small) << "the next input was not restored";
         std::filesystem::remove(dir / (tag + ".out"));
@@ -357,7 +357,9 @@ TEST_F(OutputSafety, FileSizeLimitFailsOnlyTheFileOverIt) {
             std::filesystem::remove(dir / c.output);
         const RunResult r = run(c.args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, std::string("\nError - cannot write to file ") + c.output + " (File too large).\n" + c.note);
+        const std::string input = restoring ? "big.qo" : "big.wav";
+        EXPECT_EQ(r.err, std::string("\nError - cannot write to file ") + c.output + " (File too large).\n" + c.note +
+                             "(while " + (restoring ? "restoring " : "compressing ") + input + ")\n");
         EXPECT_EQ(exists(c.output), c.existing);
         EXPECT_TRUE(!c.existing || bytes(c.output) == old);
         EXPECT_TRUE(restoring ? bytes("small.wav") == small : bytes("small.qo") == smallContainer)
@@ -388,7 +390,8 @@ TEST_F(OutputSafety, ContainerNamesThatCannotSeekAreRefused) {
         SCOPED_TRACE(name);
         const RunResult r = run(std::string("-overwrite c.wav ") + name);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, std::string("\nError - ") + name + " cannot seek, and a container needs a file it can seek in.\n");
+        EXPECT_EQ(r.err, std::string("\nError - ") + name +
+                             " cannot seek, and a container needs a file it can seek in.\n(while compressing c.wav)\n");
     }
     char byte = 0;
     EXPECT_LE(::read(reader, &byte, 1), 0) << "the FIFO's reader received bytes";
@@ -433,7 +436,9 @@ TEST_F(OutputSafety, FolderThatCannotBeWrittenIsNamed) {
         const RunResult r = run(args);
         const std::string output = std::string(args).substr(std::string(args).rfind(' ') + 1);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "\nCannot create the temporary file for " + output + " in folder ro (Permission denied).\n");
+        const std::string input = std::string(args).substr(0, std::string(args).find(' '));
+        EXPECT_EQ(r.err, "\nCannot create the temporary file for " + output + " in folder ro (Permission denied).\n(while " +
+                             (contains(input, ".wav") ? "compressing " : "restoring ") + input + ")\n");
         EXPECT_FALSE(contains(r.out, "Encoding") || contains(r.out, "Decoding")) << "work was done first";
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir / "ro"));

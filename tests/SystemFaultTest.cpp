@@ -213,6 +213,7 @@ TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
     const std::vector<uint8_t> wav = originalBytes();
     const std::vector<uint8_t> old = {'o', 'l', 'd'};
     const char* const renames = "rename,renameat,renameat2";
+    const std::string restoring = "(while restoring x.qo)\n";
     struct Case {
         const char* what;
         std::vector<std::pair<const char*, const char*>> injections;  // system calls, how they fail
@@ -223,18 +224,22 @@ TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
     };
     const Case cases[] = {
         {"the file's sync", {{"fsync", "error=EIO:when=1"}}, false, 1,
-         "\nError - cannot write to file x.wav (Input/output error).\nNothing was kept under the name x.wav.\n", nullptr},
+         "\nError - cannot write to file x.wav (Input/output error).\nNothing was kept under the name x.wav.\n" + restoring,
+         nullptr},
         {"the file's sync, replacing", {{"fsync", "error=EIO:when=1"}}, true, 1,
-         "\nError - cannot write to file x.wav (Input/output error).\nThe existing file x.wav was kept unchanged.\n", &old},
+         "\nError - cannot write to file x.wav (Input/output error).\nThe existing file x.wav was kept unchanged.\n" +
+             restoring,
+         &old},
         {"the folder's sync", {{"fsync", "error=EIO:when=2"}}, false, 1,
-         "\nError - x.wav is in place, but its folder could not be synced to disk (Input/output error).\n", &wav},
+         "\nError - x.wav is in place, but its folder could not be synced to disk (Input/output error).\n" + restoring,
+         &wav},
         {"the rename", {{renames, "error=EXDEV:when=1"}}, false, 1,
          "\nError - cannot put the complete file in place as x.wav (Invalid cross-device link).\n"
-         "Nothing was kept under the name x.wav.\n",
+         "Nothing was kept under the name x.wav.\n" + restoring,
          nullptr},
         {"the rename, replacing", {{renames, "error=EXDEV:when=1"}}, true, 1,
          "\nError - cannot put the complete file in place as x.wav (Invalid cross-device link).\n"
-         "The existing file x.wav was kept unchanged.\n",
+         "The existing file x.wav was kept unchanged.\n" + restoring,
          &old},
         {"no atomic rename: a link instead", {{"renameat2", "error=ENOSYS"}}, false, 0, "", &wav},
         {"a link whose temporary name stays", {{"renameat2", "error=ENOSYS"}, {"unlink,unlinkat", "error=EPERM"}}, false,
