@@ -196,10 +196,19 @@ const Edge kEdges[] = {
     {"the start", 0.0, true, 1.0},
     {"the start", 0.0, false, -1.0},
     {"negative zero", -0.0, true, 1.0},
-    {"product tie to even (away: ...557p-11)", -0x1.003p+0, true, -0x1.4b886594af556p-11},
-    {"sum tie to even across a binade (away: ...5a9p+6)", -0x1.fdcf268084c59p+5, false, -0x1.02e10cb5525a8p+6},
-    {"sum rounded to 64 bits first (once: ...0d9p+6)", 0x1.0001ae3e3778bp+6, true, 0x1.03fb207a790dap+6},
-    {"double tie to even (away: ...29fp+11)", 0x1.ec3c10814a972p+11, true, 0x1.ec4f7698a029ep+11},
+    // Ties of each rounding, with the even neighbour toward zero and away from it.
+    // The product's show only where +-1 cancels its leading bits, the sum's only
+    // where they decide a tie of the double after it.
+    {"product tie to even, toward zero (away: ...557p-11)", -0x1.003p+0, true, -0x1.4b886594af556p-11},
+    {"product tie to even, away from zero (toward: ...871cp-13)", 0x1.001p+0, false, 0x1.2e3bcd35a872p-13},
+    {"sum tie to even across a binade, toward zero (away: ...5a9p+6)", -0x1.fdcf268084c59p+5, false,
+     -0x1.02e10cb5525a8p+6},
+    {"sum tie to even, away from zero (toward, or rounded once: ...0d9p+6)", 0x1.0001ae3e3778bp+6, true,
+     0x1.03fb207a790dap+6},
+    {"double tie to even, toward zero (away: ...29fp+11)", 0x1.ec3c10814a972p+11, true, 0x1.ec4f7698a029ep+11},
+    {"double tie to even, away from zero (toward: ...0e5p+0)", -0x1.4p+1, true, -0x1.7fef9db22d0e6p+0},
+    {"double carried into the next binade (kept: 0x1p+0)", 0x1.00068de3aefe5p+0, true, 2.0},
+    {"double carried into the next binade (kept: -0x1p+0)", -0x1.00068de3aefe5p+0, false, -2.0},
     {"+-1 far below the product", 0x1.8p+100, true, 0x1.7ff62b6ae7d56p+100},
     {"largest double", DBL_MAX, true, 0x1.fff2e48e8a71dp+1023},
     {"largest double", -DBL_MAX, false, -0x1.fff2e48e8a71dp+1023},
