@@ -196,15 +196,30 @@ const Edge kEdges[] = {
     {"the start", 0.0, true, 1.0},
     {"the start", 0.0, false, -1.0},
     {"negative zero", -0.0, true, 1.0},
-    {"product tie to even (away: ...557p-11)", -0x1.003p+0, true, -0x1.4b886594af556p-11},
-    {"sum tie to even across a binade (away: ...5a9p+6)", -0x1.fdcf268084c59p+5, false, -0x1.02e10cb5525a8p+6},
-    {"sum rounded to 64 bits first (once: ...0d9p+6)", 0x1.0001ae3e3778bp+6, true, 0x1.03fb207a790dap+6},
-    {"double tie to even (away: ...29fp+11)", 0x1.ec3c10814a972p+11, true, 0x1.ec4f7698a029ep+11},
+    // Ties of each rounding, with the even neighbour toward zero and away from it.
+    // The product's show only where +-1 cancels its leading bits, the sum's only
+    // where they decide a tie of the double after it.
+    {"product tie to even, toward zero (away: ...557p-11)", -0x1.003p+0, true, -0x1.4b886594af556p-11},
+    {"product tie to even, away from zero (toward: ...871cp-13)", 0x1.001p+0, false, 0x1.2e3bcd35a872p-13},
+    {"sum tie to even across a binade, toward zero (away: ...5a9p+6)", -0x1.fdcf268084c59p+5, false,
+     -0x1.02e10cb5525a8p+6},
+    {"sum tie to even, away from zero (toward, or rounded once: ...0d9p+6)", 0x1.0001ae3e3778bp+6, true,
+     0x1.03fb207a790dap+6},
+    {"double tie to even, toward zero (away: ...29fp+11)", 0x1.ec3c10814a972p+11, true, 0x1.ec4f7698a029ep+11},
+    {"double tie to even, away from zero (toward: ...0e5p+0)", -0x1.4p+1, true, -0x1.7fef9db22d0e6p+0},
+    {"double carried into the next binade (kept: 0x1p+0)", 0x1.00068de3aefe5p+0, true, 2.0},
+    {"double carried into the next binade (kept: -0x1p+0)", -0x1.00068de3aefe5p+0, false, -2.0},
     {"+-1 far below the product", 0x1.8p+100, true, 0x1.7ff62b6ae7d56p+100},
     {"largest double", DBL_MAX, true, 0x1.fff2e48e8a71dp+1023},
     {"largest double", -DBL_MAX, false, -0x1.fff2e48e8a71dp+1023},
+    // Small values: +-1 absorbs the product up to a tie of the double; below that,
+    // down to the subnormals, the result is +-1.
+    {"largest value -1 absorbs: a double tie after the sum's rounding (once: -0x1.fffffffffffffp-1)",
+     0x1.00268eb56b743p-54, false, -1.0},
+    {"smallest value that moves +1", -0x1.00268eb56b744p-54, true, 0x1.fffffffffffffp-1},
     {"product far below +-1", 0x1p-1000, false, -1.0},
     {"subnormal", DBL_TRUE_MIN, false, -1.0},
+    {"largest subnormal", -0x0.fffffffffffffp-1022, true, 1.0},
 };
 
 }  // namespace
@@ -295,10 +310,18 @@ double toDouble(const Exact& x) {
     return r.negative ? -magnitude : magnitude;
 }
 
-// The update with the product and the sum rounded to `bits` significant bits.
+// The update with the product and the sum rounded to `bits` significant bits. Where
+// the product and +-1 lie too far apart to be lined up in 127 bits, the smaller one
+// cannot change the result: a product below 2^-60 leaves the sum within 2^-60 of
+// +-1, which the double rounds to +-1; +-1 more than bits + 2 places below the
+// product's top bit is under half the gap to either neighbour, so the sum is the product.
 double oracle(double value, bool equalPair, int bits) {
     const Exact product = roundTo(multiply(fromDouble(value), fromDouble(DecayingSum::factor)), bits);
-    return toDouble(roundTo(add(product, fromDouble(equalPair ? 1.0 : -1.0)), bits));
+    const double one = equalPair ? 1.0 : -1.0;
+    const int top = bitLength(product.m) + product.e - 1;  // 2^top <= |product| < 2^(top + 1)
+    if (product.m == 0 || top < -60) return one;
+    if (top >= bits + 2) return toDouble(product);
+    return toDouble(roundTo(add(product, fromDouble(one)), bits));
 }
 
 }  // namespace
@@ -372,6 +395,17 @@ TEST(XYConvertor, DecayingSumFollowsTheOracleFromAnyValue) {
         const double value = (r & 2) != 0 ? -magnitude : magnitude;
         const bool equal = (r & 1) != 0;
         ASSERT_EQ(bitsOf(updated(value, equal)), bitsOf(oracle(value, equal, 64))) << std::hexfloat << value;
+    }
+    // Every binade of doubles, subnormals included: down to where the product is lost
+    // below +-1 and up to where +-1 is lost below the product.
+    const uint64_t signAndFraction = (uint64_t{1} << 63) | ((uint64_t{1} << 52) - 1);
+    for (uint64_t field = 0; field < 0x7FF; ++field) {
+        for (int i = 0; i < 500; ++i) {
+            const uint64_t r = rng();
+            const double value = std::bit_cast<double>((r & signAndFraction) | field << 52);
+            const bool equal = (r >> 52 & 1) != 0;
+            ASSERT_EQ(bitsOf(updated(value, equal)), bitsOf(oracle(value, equal, 64))) << std::hexfloat << value;
+        }
     }
 }
 #else
