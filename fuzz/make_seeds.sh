@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Makes the seed inputs of the fuzz targets in fuzz/seeds/<target>/ from the
-# shared corpus (../shared/corpus) and tests/data: short WAV files, containers
+# shared corpus (../shared/corpus) and tests/data: short WAV files; containers
 # compressed from them by the Release build (build/qo) in normal, high and
-# -noseek mode, the same containers relabelled as generations 02 and 03, the
-# coded streams cut out of them, and raw samples for the round trip.
+# -noseek mode, and of generations 02 and 03 by the tests' writer of those
+# generations (build-fuzz/fuzz/old_container_seeds); the coded streams cut out of
+# them; and raw samples for the round trip.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j3 --target qo >/dev/null
+bash fuzz/build.sh >/dev/null
 qo="$root/build/qo"
+old="$root/build-fuzz/fuzz/old_container_seeds"
 seeds="$root/fuzz/seeds"
 rm -rf "$seeds"
 mkdir -p "$seeds"/{fuzz_wav_header,fuzz_block_decoder,fuzz_container,fuzz_roundtrip}
@@ -53,35 +56,34 @@ for wav in "$work"/*.wav; do
     [ "$mode" = noseek ] && flags="-noseek"
     "$qo" -overwrite $flags "$wav" "$work/${name}_$mode.qo" >/dev/null 2>&1 || true
   done
+  # Old generations only of the files the compressor takes.
+  if [ -f "$work/${name}_normal.qo" ]; then "$old" "$work" "$wav" 2>/dev/null; fi
 done
-cp "$work"/*.qo "$seeds/fuzz_container/" 2>/dev/null || true
+cp "$work"/*.qo "$seeds/fuzz_container/"
 
-# Generation 02 and 03 headers around generation-04 block data, and the coded
-# streams behind selector bytes for the block decoder.
+# The coded streams behind selector bytes for the block decoder: generation 04
+# from the compressor's containers, 03 and 02 from the old containers.
 python3 - "$seeds" "$work" <<'PY'
 import struct, sys, glob, os
 seeds, work = sys.argv[1], sys.argv[2]
+params = {'4': (61440, 19, 0), '3': (73728, 16, 1), '2': (73728, 16, 2)}
 for path in glob.glob(f'{work}/*.qo'):
     b = open(path, 'rb').read()
-    if len(b) < 29 or b[:4] != b'QO04':
+    if len(b) < 45 or b[:3] != b'QO0' or chr(b[3]) not in params:
         continue
-    name = os.path.basename(path)[:-3]
-    n = struct.unpack('<I', b[12:16])[0]
-    count, flags = struct.unpack('<i', b[16+n:20+n])[0], b[20+n]
-    channels = struct.unpack('<H', b[16+10:16+12])[0] if n >= 12 else 1
-    blocks = -(-count // 61440) if count > 0 else 0
-    k = sum(1 for i in range(1, blocks) if i % 19 == 0) if flags & 1 else 0
-    start = 29 + n + 4 * k
-    trailer = struct.unpack('<I', b[25+n+4*k:29+n+4*k])[0]
-    stream = b[start:trailer]
-    open(f'{seeds}/fuzz_container/{name}_gen03.qo', 'wb').write(b'QO03' + b[4:])
-    gen02 = b'QO02' + b[4:12] + b[16:16+24].ljust(24, b'\0') + b[16+n:29+n+4*k] + stream
-    open(f'{seeds}/fuzz_container/{name}_gen02.qo', 'wb').write(gen02)
-    length = min(max(count, 1), 61440)
-    selector = (channels - 1) % 3 * 4
-    for gen, pick in ((4, 0), (3, 1), (2, 2)):
-        head = bytes([selector + pick, 0, (length - 1) & 0xFF, ((length - 1) >> 8) & 0xFF])
-        open(f'{seeds}/fuzz_block_decoder/{name}_gen0{gen}.bin', 'wb').write(head + stream)
+    gen = chr(b[3])
+    size, interval, pick = params[gen]
+    n = 24 if gen == '2' else struct.unpack('<I', b[12:16])[0]
+    at = 36 if gen == '2' else 16 + n
+    count, flags = struct.unpack('<i', b[at:at+4])[0], b[at+4]
+    channels = struct.unpack('<H', b[at-n+10:at-n+12])[0]
+    blocks = -(-count // size) if count > 0 else 0
+    k = sum(1 for i in range(1, blocks) if i % interval == 0) if flags & 1 else 0
+    start = at + 9 + 4 * k + (0 if gen == '2' else 4)
+    end = len(b) if gen == '2' else struct.unpack('<I', b[at+9+4*k:at+13+4*k])[0]
+    length = min(max(count, 1), size, 65536)
+    head = bytes([(channels - 1) % 3 * 4 + pick, 0, (length - 1) & 0xFF, ((length - 1) >> 8) & 0xFF])
+    open(f'{seeds}/fuzz_block_decoder/{os.path.basename(path)[:-3]}.bin', 'wb').write(head + b[start:end])
 PY
 
 # Round trip: selector byte (channels, high, seekable), trailer length, samples.
