@@ -4,7 +4,8 @@
 # compressed from them by the Release build (build/qo) in normal, high and
 # -noseek mode, and of generations 02 and 03 by the tests' writer of those
 # generations (build-fuzz/fuzz/old_container_seeds); the coded streams cut out of
-# them; and raw samples for the round trip.
+# them; and raw samples for the round trip, some to be repeated over several
+# blocks.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -86,7 +87,8 @@ for path in glob.glob(f'{work}/*.qo'):
     open(f'{seeds}/fuzz_block_decoder/{os.path.basename(path)[:-3]}.bin', 'wb').write(head + b[start:end])
 PY
 
-# Round trip: selector byte (channels, high, seekable), trailer length, samples.
+# Round trip: selector byte (channels, high, seekable, repeated), trailer length,
+# for repeated samples the blocks and extra values, then the samples.
 python3 - "$seeds" "$work" <<'PY'
 import struct, sys, glob, os
 seeds, work = sys.argv[1], sys.argv[2]
@@ -98,8 +100,15 @@ for i, path in enumerate(sorted(glob.glob(f'{work}/*_short.wav'))):
     size = struct.unpack('<I', b[pos+4:pos+8])[0]
     fmt = b.find(b'fmt ')
     channels = struct.unpack('<H', b[fmt+10:fmt+12])[0]
-    selector = ((channels - 1) % 3) | (4 if i % 2 else 0) | (8 if i % 3 else 0)
-    open(f'{seeds}/fuzz_roundtrip/{os.path.basename(path)[:-4]}.bin', 'wb').write(
-        bytes([selector, i % 16]) + b[pos+8:pos+8+size])
+    samples = b[pos+8:pos+8+size]
+    name = os.path.basename(path)[:-4]
+    for repeated in (False, True):
+        flags = (4 if i % 2 else 0) | (8 if i % 3 else 0) | (16 if repeated else 0)
+        selector = flags + (channels - 1 - flags) % 3  # the low bits give the file's own channel count
+        beyond = (1001 * i + 777) & 0xFFFF
+        extra = bytes([i % 2, beyond & 0xFF, beyond >> 8]) if repeated else b''
+        label = '_repeated' if repeated else ''
+        open(f'{seeds}/fuzz_roundtrip/{name}{label}.bin', 'wb').write(bytes([selector, i % 16]) + extra + samples)
 PY
+
 for t in "$seeds"/*; do echo "$(basename "$t"): $(ls "$t" | wc -l) seeds"; done
