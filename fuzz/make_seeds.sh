@@ -4,8 +4,9 @@
 # compressed from them by the Release build (build/qo) in normal, high and
 # -noseek mode, and of generations 02 and 03 by the tests' writer of those
 # generations (build-fuzz/fuzz/old_container_seeds); the coded streams cut out of
-# them; and raw samples for the round trip, some to be repeated over several
-# blocks.
+# them; raw samples for the round trip, some to be repeated over several blocks;
+# and, for the segment target, containers of two and three coding segments:
+# silent segments before a short segment of real audio.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -16,9 +17,10 @@ qo="$root/build/qo"
 old="$root/build-fuzz/fuzz/old_container_seeds"
 seeds="$root/fuzz/seeds"
 rm -rf "$seeds"
-mkdir -p "$seeds"/{fuzz_wav_header,fuzz_block_decoder,fuzz_container,fuzz_roundtrip}
+mkdir -p "$seeds"/{fuzz_wav_header,fuzz_block_decoder,fuzz_container,fuzz_roundtrip,fuzz_segments}
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/segments"
 
 sources=(tests/data/*.wav)
 [ -d ../shared/corpus ] && sources+=(../shared/corpus/*.wav)
@@ -111,4 +113,46 @@ for i, path in enumerate(sorted(glob.glob(f'{work}/*_short.wav'))):
         open(f'{seeds}/fuzz_roundtrip/{name}{label}.bin', 'wb').write(bytes([selector, i % 16]) + extra + samples)
 PY
 
+# Segment target: silent segments, then real audio in the last one, which holds
+# a short block alone or a full key block and a short block; a chunk before the
+# data and a trailer after it. Generation 04 needs 19 blocks of 61440 values per
+# segment, 02 and 03 need 16 blocks of 73728.
+python3 - "$work/segments" tests/data/real_tabla_mono.wav tests/data/real_bass_st.wav <<'PY'
+import struct, sys
+out, mono, stereo = sys.argv[1:]
+def samples(path):
+    b = open(path, 'rb').read()
+    pos = b.find(b'data')
+    return b[pos+8:pos+8+struct.unpack('<I', b[pos+4:pos+8])[0]]
+real = {1: samples(mono), 2: samples(stereo)}
+listChunk = b'LIST' + struct.pack('<I', 4) + b'INFO'
+trailer = b'JUNK' + struct.pack('<I', 3) + b'abc\0x'
+def wav(name, channels, data, before=b'', after=b''):
+    fmt = b'fmt ' + struct.pack('<IHHIIHH', 16, 1, channels, 44100, 88200 * channels, 2 * channels, 16)
+    body = b'WAVE' + fmt + before + b'data' + struct.pack('<I', len(data)) + data + after
+    open(f'{out}/{name}.wav', 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
+for gen, block, interval in (('g04', 61440, 19), ('g23', 73728, 16)):
+    segment = 2 * block * interval  # bytes of one full segment
+    wav(f'{gen}_two_short_mono', 1, bytes(segment) + real[1][:6000])
+    wav(f'{gen}_two_keyed_stereo', 2, bytes(segment) + real[2][:2 * (block + 3001)], listChunk, trailer)
+    wav(f'{gen}_three_short_mono', 1, bytes(2 * segment) + real[1][:4000], listChunk, trailer)
+    wav(f'{gen}_one_keyed_mono', 1, real[1][:2 * (block + 500)], b'', trailer)
+PY
+for wav in "$work"/segments/g04_*.wav; do
+  name="$(basename "$wav" .wav)"
+  "$qo" -overwrite "$wav" "$work/segments/${name}.qo" >/dev/null
+  "$qo" -overwrite -high "$wav" "$work/segments/${name}_high.qo" >/dev/null
+done
+"$qo" -overwrite -noseek "$work/segments/g04_one_keyed_mono.wav" "$work/segments/g04_one_keyed_mono_noseek.qo" >/dev/null
+"$old" "$work/segments" "$work"/segments/g23_*.wav
+# Without seek table a long file is one segment that no read gets through.
+rm "$work"/segments/g23_{two,three}_*_noseek.qo
+# Plans for each: the last segment without a full block; with one; the key block
+# of the first segment, then the last; that of the second, then the last.
+for qo_file in "$work"/segments/*.qo; do
+  name="$(basename "$qo_file" .qo)"
+  for plan in 'last \000\200\200\200' 'keyed \001\200\200\200' 'first \001\000\200\200' 'second \001\001\200\200'; do
+    { printf "${plan#* }"; cat "$qo_file"; } >"$seeds/fuzz_segments/${name}_${plan%% *}.bin"
+  done
+done
 for t in "$seeds"/*; do echo "$(basename "$t"): $(ls "$t" | wc -l) seeds"; done
