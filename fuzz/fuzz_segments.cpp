@@ -5,7 +5,8 @@
 // segment takes seconds. So the reader is asked, as its interface allows, for the
 // key blocks of a few segments out of order, then for every block of the last
 // segment and for the trailer. Short blocks are always decoded, a full block only
-// when the plan allows one; the read stops before any other. So seek entries,
+// when the plan allows one: an earlier segment whose key block is over the budget
+// is passed over, and in the last segment the read stops there. So seek entries,
 // segment starts, skipping ahead and stepping back on a stream, non-key blocks and
 // the trailer of a many-segment container are reached in milliseconds, or in a
 // tenth of a second with a full block.
