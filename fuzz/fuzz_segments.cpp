@@ -168,8 +168,9 @@ HeaderFields locateFields(const uint8_t* data, size_t size) {
     return f;
 }
 
-// Moves one of the header's numbers: an offset by a few bytes, to the end of the
-// input or to another offset; the sample count by a few values or a few blocks.
+// Moves one of the header's numbers: an offset by a few bytes or by a power of two
+// up to 64 KiB (about as far as a stream's history reaches back), to the end of
+// the input or to another offset; the sample count by a few values or blocks.
 bool moveHeaderField(uint8_t* data, size_t size, std::minstd_rand& rng) {
     const HeaderFields f = locateFields(data, size);
     if (f.countAt == 0) return false;
@@ -183,9 +184,14 @@ bool moveHeaderField(uint8_t* data, size_t size, std::minstd_rand& rng) {
     }
     uint8_t* at = data + f.offsetsAt[pick];
     const uint32_t value = le32(at);
-    switch (rng() % 4) {
+    switch (rng() % 5) {
         case 0: putLe32(at, static_cast<uint32_t>(size - kPlanBytes)); break;
         case 1: putLe32(at, le32(data + f.offsetsAt[rng() % f.offsetsAt.size()])); break;
+        case 2: {
+            const uint32_t step = 1u << (rng() % 17);
+            putLe32(at, rng() % 2 ? value + step : value - step);
+            break;
+        }
         default: putLe32(at, value + static_cast<uint32_t>(static_cast<int32_t>(rng() % 33) - 16)); break;
     }
     return true;
