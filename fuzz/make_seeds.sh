@@ -115,7 +115,7 @@ PY
 
 # Segment target: silent segments, then real audio in the last one, which holds
 # a short block alone or a full key block and a short block; a chunk before the
-# data and a trailer after it. Generation 04 needs 19 blocks of 61440 values per
+# data and a trailer after it; one file also begins with real audio. Generation 04 needs 19 blocks of 61440 values per
 # segment, 02 and 03 need 16 blocks of 73728.
 python3 - "$work/segments" tests/data/real_tabla_mono.wav tests/data/real_bass_st.wav <<'PY'
 import struct, sys
@@ -136,6 +136,9 @@ for gen, block, interval in (('g04', 61440, 19), ('g23', 73728, 16)):
     wav(f'{gen}_two_short_mono', 1, bytes(segment) + real[1][:6000])
     wav(f'{gen}_two_keyed_stereo', 2, bytes(segment) + real[2][:2 * (block + 3001)], listChunk, trailer)
     wav(f'{gen}_three_short_mono', 1, bytes(2 * segment) + real[1][:4000], listChunk, trailer)
+    # Real audio at the start too: a first segment of some kilobytes, which a
+    # stream cannot step back over.
+    wav(f'{gen}_three_front_mono', 1, real[1][:8000] + bytes(2 * segment - 8000) + real[1][:4000])
     wav(f'{gen}_one_keyed_mono', 1, real[1][:2 * (block + 500)], b'', trailer)
 PY
 for wav in "$work"/segments/g04_*.wav; do
