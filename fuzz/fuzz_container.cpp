@@ -1,11 +1,13 @@
 // The decompressor on arbitrary containers of every generation, read once from
 // a named file and once from standard input (which steps back through the
 // push-back history instead of seeking). Only an Error may end a file, and the
-// two reads must agree: the same restored bytes, or both fail.
+// two reads must agree: both fail or both finish, with the same checksum
+// outcome, and the same file, or none, left under the output name.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "FuzzSupport.h"
@@ -40,9 +42,18 @@ void capSampleCount(std::vector<uint8_t>& c) {
     for (int i = 0; i < 4; ++i) c[at + i] = static_cast<uint8_t>(capped >> (8 * i));
 }
 
+// What one restore did: how it ended and what it left under the output name.
 struct Restored {
     bool failed = false;
-    std::string bytes;
+    bool intact = false;  // the samples matched the stored checksum
+    bool left = false;    // a file stands under the output name
+    std::string bytes;    // that file's bytes
+
+    bool operator==(const Restored&) const = default;
+    std::string summary() const {
+        return std::string(failed ? "failed" : intact ? "restored" : "checksum mismatch") + ", " +
+               (left ? std::to_string(bytes.size()) + " bytes left" : "no output");
+    }
 };
 
 Restored restore(const std::string& in, const std::string& out, bool fromStdin) {
@@ -50,12 +61,13 @@ Restored restore(const std::string& in, const std::string& out, bool fromStdin) 
     Restored r;
     stdinMode = fromStdin;
     try {
-        decodeFile(in, out);
+        r.intact = decodeFile(in, out);
     } catch (const Error&) {
         r.failed = true;
     }
     stdinMode = false;
-    if (!r.failed) r.bytes = fuzzsupport::slurp(out);
+    r.left = std::filesystem::exists(out);
+    if (r.left) r.bytes = fuzzsupport::slurp(out);
     return r;
 }
 
@@ -70,10 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (std::freopen(in.c_str(), "rb", stdin) == nullptr) std::abort();
     const Restored fromStdin = restore(in, out, true);
-    if (fromFile.failed != fromStdin.failed || fromFile.bytes != fromStdin.bytes) {
-        std::fprintf(stderr, "file and standard input disagree: %s / %s, %zu / %zu bytes\n",
-                     fromFile.failed ? "failed" : "restored", fromStdin.failed ? "failed" : "restored",
-                     fromFile.bytes.size(), fromStdin.bytes.size());
+    if (!(fromFile == fromStdin)) {
+        std::fprintf(stderr, "file and standard input disagree: %s / %s\n", fromFile.summary().c_str(),
+                     fromStdin.summary().c_str());
         std::abort();
     }
     return 0;

@@ -1,8 +1,13 @@
 // Compress and decompress arbitrary samples behind a valid 16-bit WAV header.
-// The first byte picks the channel count (1, 2 or 3), normal or high mode and
-// seekable or not; the second the number of bytes, from the end, that follow
-// the data chunk as a trailer; the rest are the sample bytes. The restored file
-// must equal the input, unless the compressor refused the input with an Error.
+// The first byte picks the channel count (1, 2 or 3), normal or high mode,
+// seekable or not, and whether the samples are repeated to fill several blocks;
+// the second the number of bytes, from the end, that follow the data chunk as a
+// trailer; the rest are the sample bytes. Repeated samples start with three more
+// bytes: the number of whole blocks (1 or 2) and, low byte first, the values
+// beyond them (up to 65535); a block is 61440 values, so the file spans up to
+// four blocks, however short the input. The restored file must equal the input,
+// unless the compressor refused the input with an Error.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +38,18 @@ std::string wavFile(int channels, const std::string& samples, const std::string&
     return "RIFF" + le(static_cast<uint32_t>(body.size()), 4) + body;
 }
 
+constexpr size_t kBlockValues = 61440;
+
+// The sample bytes repeated, from the first, to fill the given number of values;
+// silence when there are none.
+std::string repeatToFill(const std::string& samples, size_t values) {
+    std::string filled(2 * values, '\0');
+    if (samples.empty()) return filled;
+    for (size_t at = 0; at < filled.size(); at += samples.size())
+        filled.replace(at, std::min(samples.size(), filled.size() - at), samples, 0, std::string::npos);
+    return filled;
+}
+
 [[noreturn]] void failure(const char* what, const std::string& detail) {
     std::fprintf(stderr, "round trip failed: %s %s\n", what, detail.c_str());
     std::abort();
@@ -45,11 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int channels = 1 + data[0] % 3;
     const bool high = (data[0] & 4) != 0;
     const bool seekable = (data[0] & 8) != 0;
-    std::string rest(reinterpret_cast<const char*>(data + 2), size - 2);
+    const bool repeated = (data[0] & 16) != 0;
+    if (repeated && size < 5) return 0;
+    const size_t skip = repeated ? 5 : 2;
+    std::string rest(reinterpret_cast<const char*>(data + skip), size - skip);
     const size_t trailerLength = std::min<size_t>(data[1] % 16, rest.size());
     const std::string trailer = rest.substr(rest.size() - trailerLength);
     rest.resize(rest.size() - trailerLength);
     rest.resize(rest.size() & ~size_t{1});  // whole samples only, so the file comes back exactly
+    if (repeated) rest = repeatToFill(rest, (1 + data[2] % 2) * kBlockValues + (data[3] | (data[4] << 8)));
 
     const std::string wav = wavFile(channels, rest, trailer);
     const std::string in = fuzzsupport::scratchFile("input.wav", reinterpret_cast<const uint8_t*>(wav.data()), wav.size());

@@ -244,6 +244,24 @@ TEST_F(DamagedContainer, AbsurdHeaderFieldsAreReported) {
     }
 }
 
+// A seek entry a few bytes before the end of the first segment: the range decoder
+// took those bytes past the push-back history of standard input, which cannot
+// deliver them again. The restore ends there, instead of the stream going on from
+// where it stands as though the entry were right.
+TEST_F(DamagedContainer, SeekEntryBehindTheFirstSegmentsEndEndsAStreamRestoreThere) {
+    const Bytes intact = twoSegmentContainer();
+    const Layout at(intact);
+    const uint32_t second = get32(intact, at.seekTable);
+    for (uint32_t back : {1u, 4u, 12u}) {
+        Bytes damaged = intact;
+        put32(damaged, at.seekTable, second - back);
+        writeFileBytes((dir / "d.qo").string(), damaged);
+        const RunResult piped = run("-overwrite -cin d.qo d.wav", "d.qo");
+        EXPECT_EQ(piped.status, 1) << back;
+        EXPECT_TRUE(contains(piped.err, "\nUnable to seek - corrupt input file?")) << back << ": " << piped.err;
+    }
+}
+
 // A trailer that cannot be restored after every sample was: the samples' checksum
 // is compared all the same, and the report says that the samples are complete and
 // whether they match it, never that the restore is incomplete. An existing file is

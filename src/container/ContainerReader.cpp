@@ -100,6 +100,10 @@ void ContainerReader::positionAtSegment(int32_t segment) {
         if (!file.seek(static_cast<int32_t>(target)) || file.tell() != target) throw Error(kUnableToSeek);
         return;
     }
+    // A range decoder takes its bytes straight from the stream, past the history, so
+    // in generation 04 the bytes behind a segment's end cannot be delivered again;
+    // an intact stream stands right at the next segment's start.
+    if (version == 4 && target < file.byteCount) throw Error(kUnableToSeek);
     if (!stepBackTo(target)) throw Error(kUnableToSeek);
     const int64_t ahead = std::max<int64_t>(target - file.byteCount, 0);
     std::vector<char> skipped(static_cast<size_t>(std::min<int64_t>(kPiece, ahead)));
