@@ -150,6 +150,18 @@ done
 "$old" "$work/segments" "$work"/segments/g23_*.wav
 # Without seek table a long file is one segment that no read gets through.
 rm "$work"/segments/g23_{two,three}_*_noseek.qo
+# Damaged copies of the containers that begin with real audio: the last seek
+# entry points 100 bytes before the second segment, further back than a stream
+# holds once that segment's first block has been read.
+python3 - "$work"/segments/*three_front*.qo <<'PY'
+import struct, sys
+for path in sys.argv[1:]:
+    c = bytearray(open(path, 'rb').read())
+    at = 36 if c[3] == ord('2') else 16 + struct.unpack('<I', c[12:16])[0]
+    second = struct.unpack('<I', c[at+9:at+13])[0]
+    struct.pack_into('<I', c, at + 13, second - 100)
+    open(path[:-3] + '_stepback.qo', 'wb').write(c)
+PY
 # Plans for each: the last segment without a full block; with one; the key block
 # of the first segment, then the last; that of the second, then the last.
 for qo_file in "$work"/segments/*.qo; do
