@@ -1,7 +1,9 @@
 #include "container/ContainerReader.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <sys/stat.h>
+
+#include <cstdio>
 
 #include "container/Wav.h"
 #include "entropy/SegmentDecoder.h"
@@ -27,11 +29,11 @@ constexpr int32_t kMinStoredHeader = 12;
 }  // namespace
 
 ContainerReader::ContainerReader(const std::string& name) : file(name, true), fileName(name) {
-    if (!name.empty()) {
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(name, ec);
-        if (!ec) fileLength = static_cast<int64_t>(size);
-    }
+    // The length of the file that was opened, not of whatever the name stands for
+    // by now: a name moved or replaced during the restore must not cut the trailer.
+    struct stat opened {};
+    if (!name.empty() && ::fstat(::fileno(file.file), &opened) == 0 && S_ISREG(opened.st_mode))
+        fileLength = static_cast<int64_t>(opened.st_size);
     readContainerHeader();
 }
 
