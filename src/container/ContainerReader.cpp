@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "container/Wav.h"
 #include "entropy/SegmentDecoder.h"
@@ -32,8 +34,11 @@ ContainerReader::ContainerReader(const std::string& name) : file(name, true), fi
     // The length of the file that was opened, not of whatever the name stands for
     // by now: a name moved or replaced during the restore must not cut the trailer.
     struct stat opened {};
-    if (!name.empty() && ::fstat(::fileno(file.file), &opened) == 0 && S_ISREG(opened.st_mode))
-        fileLength = static_cast<int64_t>(opened.st_size);
+    if (!name.empty()) {
+        if (::fstat(::fileno(file.file), &opened) != 0)
+            throw Error("Error - cannot read file " + name + " (" + std::strerror(errno) + ").");
+        if (S_ISREG(opened.st_mode)) fileLength = static_cast<int64_t>(opened.st_size);
+    }
     readContainerHeader();
 }
 
