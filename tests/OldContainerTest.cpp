@@ -128,7 +128,7 @@ TEST_P(WideStereoPairs, ComeBackAsTheConvertorStoresThem) {
                                      {version, true, 0, sampleCrc(crcOfOriginal ? original : restored)}));
     const RunResult r = run("wide.qo out.wav");
     EXPECT_EQ(r.status, crcOfOriginal ? 1 : 0);
-    EXPECT_EQ(r.err, crcOfOriginal ? "Warning: CRC check failed!\n\n" : "");
+    EXPECT_EQ(r.err, crcOfOriginal ? "Warning: CRC check failed!\n(while restoring wide.qo)\n\n" : "");
     EXPECT_TRUE(readFileBytes((dir / "out.wav").string()) == makeWav(2, restored));
 }
 
@@ -162,7 +162,7 @@ TEST_F(OldContainerProgram, CorpusFilesComeBackFromBothGenerations) {
             std::filesystem::remove(dir / "out.wav");
             const RunResult r = run("c.qo out.wav");
             if (!exact) {
-                EXPECT_TRUE(r.status == 0 || r.err == "Warning: CRC check failed!\n\n") << r.err;
+                EXPECT_TRUE(r.status == 0 || r.err == "Warning: CRC check failed!\n(while restoring c.qo)\n\n") << r.err;
                 continue;
             }
             ASSERT_EQ(r.status, 0) << r.err;
@@ -233,7 +233,8 @@ TEST_F(OldContainerProgram, DamagedSeekEntryEndsInAnErrorOrTheChecksumWarning) {
             EXPECT_EQ(r.err, c.error + (piped ? "" : note) + "(while restoring " +
                                  (piped ? "standard input" : "d.qo") + ")\n");
         } else {
-            EXPECT_TRUE(r.err == "Warning: CRC check failed!\n\n" ||
+            EXPECT_TRUE(r.err == "Warning: CRC check failed!\n(while restoring " +
+                                     std::string(piped ? "standard input" : "d.qo") + ")\n\n" ||
                         (r.err.rfind("\n", 0) == 0 && !contains(r.err, "unexpected failure")))
                 << r.err;
         }

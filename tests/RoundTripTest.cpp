@@ -222,7 +222,7 @@ TEST_F(Program, ChecksumMismatchWarnsKeepsOutputAndFails) {
     testsupport::writeFileBytes((dir / "a.qo").string(), container);
     const RunResult r = run("a.qo out.wav");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Warning: CRC check failed!\n\n");
+    EXPECT_EQ(r.err, "Warning: CRC check failed!\n(while restoring a.qo)\n\n");
     EXPECT_TRUE(readFileBytes((dir / "out.wav").string()) == readFileBytes((dir / "a.wav").string()));
 }
 
@@ -245,11 +245,13 @@ TEST_F(Program, ChannelWarningsAndPadValue) {
     testsupport::writeFileBytes((dir / "odd.wav").string(), canonicalWav(2, {100, -200, 300}));
     const RunResult odd = run("odd.wav");
     EXPECT_EQ(odd.status, 0);
-    EXPECT_EQ(odd.err, "Warning: wav file is stereo but has odd number of samples!\n");
+    EXPECT_EQ(odd.err, "Warning: wav file is stereo but has odd number of samples!\n(while compressing odd.wav)\n");
     place(testsupport::dataPath("small_edge_3ch_16bit.wav"), "three.wav");
     const RunResult three = run("three.wav");
     EXPECT_EQ(three.status, 0);
-    EXPECT_EQ(three.err, "Warning: wav file contains more than 2 channels - only mono or stereo currently supported!\n");
+    EXPECT_EQ(three.err,
+              "Warning: wav file contains more than 2 channels - only mono or stereo currently supported!\n"
+              "(while compressing three.wav)\n");
     ASSERT_EQ(run("odd.qo odd2.wav").status, 0);
     EXPECT_TRUE(readFileBytes((dir / "odd2.wav").string()) == readFileBytes((dir / "odd.wav").string()));
 }

@@ -1,5 +1,7 @@
 #include "app/Arguments.h"
 
+#include <algorithm>
+
 #include "foundation/Options.h"
 
 namespace {
@@ -53,6 +55,10 @@ Arguments sortArguments(const std::vector<std::string>& args) {
         if (a.stop != Arguments::Stop::none) break;
     }
     return a;
+}
+
+bool asksForStandardOutput(const std::vector<std::string>& args) {
+    return std::any_of(args.begin(), args.end(), [](const std::string& arg) { return arg == "-cout" || arg == "-cinout"; });
 }
 
 void applyOptionFlags(const Arguments& a) {

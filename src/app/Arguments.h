@@ -31,6 +31,10 @@ struct Arguments {
 // the first argument that is none of these.
 Arguments sortArguments(const std::vector<std::string>& args);
 
+// True when any argument is "-cout" or "-cinout", also one after an argument that
+// ends the sorting: standard output is then the restored WAV's, not the console's.
+bool asksForStandardOutput(const std::vector<std::string>& args);
+
 // Sets the program-wide option flags from the sorted arguments.
 void applyOptionFlags(const Arguments& arguments);
 

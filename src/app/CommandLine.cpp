@@ -1,11 +1,9 @@
 #include "app/CommandLine.h"
 
-#include <cctype>
 #include <cstdio>
 #include <exception>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/Arguments.h"
@@ -14,6 +12,7 @@
 #include "app/WrittenOutputs.h"
 #include "container/Drivers.h"
 #include "foundation/Arith.h"
+#include "foundation/Diagnostics.h"
 #include "foundation/Error.h"
 #include "foundation/Names.h"
 #include "foundation/Options.h"
@@ -24,16 +23,16 @@ constexpr int statusDone = 0;
 constexpr int statusFailed = 1;
 constexpr int statusInvalid = 255;
 
-void printQuitNumbers() {
+void printQuitNumbers(std::FILE* console) {
     for (int i = 0; i < 20; ++i) {
-        std::printf("%d\n", i);
-        std::fflush(stdout);
+        std::fprintf(console, "%d\n", i);
+        std::fflush(console);
     }
 }
 
-int rejectArguments() {
-    std::fputs("Error - invalid command-line arguments\n\n", stdout);
-    printUsage();
+int rejectArguments(std::FILE* console) {
+    std::fputs("Error - invalid command-line arguments\n\n", console);
+    printUsage(console);
     return statusInvalid;
 }
 
@@ -50,80 +49,70 @@ bool runFile(Direction direction, const Job& job, const Arguments& arguments) {
     return decodeFile(job.inName, job.outName);
 }
 
-bool isSpaceAt(const std::string& text, size_t at) {
-    return std::isspace(static_cast<unsigned char>(text[at])) != 0;
-}
-
-bool endsNameAt(const std::string& text, size_t at) { return at >= text.size() || isSpaceAt(text, at); }
-
-// Whether the text names the file by itself: at the start or after white space,
-// and followed by its end, white space, or a punctuation mark that ends it. A
-// name inside a longer one (x.qo in xx.qo.wav) does not count.
-bool namesFile(const std::string& text, const std::string& name) {
-    if (name.empty()) return false;
-    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
-        const size_t end = at + name.size();
-        const bool starts = at == 0 || isSpaceAt(text, at - 1);
-        const bool ends = endsNameAt(text, end) ||
-                          (std::string_view(".,;:!?)").find(text[end]) != std::string_view::npos &&
-                           endsNameAt(text, end + 1));
-        if (starts && ends) return true;
-    }
-    return false;
-}
-
-// Prints a failure framed by line ends on standard error. Where its message does
-// not name the input it ended, a line after it does, so that a batch run without
-// progress lines (-cout, several runs side by side) still tells which input failed.
-void reportFailure(const Error& error, Direction direction, const Job& job) {
-    const std::string input = stdinMode ? std::string() : job.inName;
-    std::string text = error.message;
-    if (!namesFile(text, inputName(input)) && !namesFile(text, baseName(input)))
-        text += std::string(direction == Direction::compress ? "\n(while compressing " : "\n(while restoring ") +
-                inputName(input) + ")";
+// Prints a failure framed by line ends on standard error, with the line that
+// names its input where the message does not.
+void reportFailure(const Error& error) {
     printLineEnd(stderr);
-    std::fputs(text.c_str(), stderr);
+    std::fputs(aboutInput(error.message, error.subject).c_str(), stderr);
     printLineEnd(stderr);
 }
 
 // The files one run may not write: its inputs and the outputs it has written.
+// Standard input is read once, by the first input that gets to it.
 struct RunFiles {
     RunInputs inputs;
     WrittenOutputs written;
+    std::optional<std::string> standardInputReadFor;
 };
+
+// An input of a run that reads standard input again would find it spent, and a
+// message about its format would blame a stream that was never given to it.
+void takeStandardInput(const Job& job, RunFiles& files) {
+    if (!stdinMode) return;
+    if (files.standardInputReadFor)
+        throw Error("Error - standard input was already read for " + *files.standardInputReadFor +
+                        "; it cannot be read again for " + job.inName + ", skipping.",
+                    Error::Subject::input);
+    files.standardInputReadFor = job.inName;
+}
 
 // Runs one file; an Error ends only this file. True when the file was done
 // without an error and its checksum matched.
 bool runGuarded(Direction direction, const Job& job, const Arguments& arguments, RunFiles& files) {
     const std::string output = direction == Direction::decompress && stdoutMode ? std::string() : job.outName;
+    const InputInHand inHand(direction == Direction::compress, inputName(stdinMode ? std::string() : job.inName));
     std::optional<WrittenOutputs::Claim> claim;
     bool done = false;
     try {
         files.inputs.refuseAsOutput(output);
         claim = files.written.claim(output);
+        takeStandardInput(job, files);
         done = runFile(direction, job, arguments);
     } catch (const Error& error) {
-        reportFailure(error, direction, job);
+        reportFailure(error);
     }
     if (claim) files.written.record(*claim, done);
     return done;
 }
 
 int runArguments(const std::vector<std::string>& args) {
+    // With -cout standard output carries the restored WAV, so every console text goes
+    // to standard error, also when the arguments are refused before -cout is reached.
+    std::FILE* console = asksForStandardOutput(args) ? stderr : stdout;
     const Arguments arguments = sortArguments(args);
     switch (arguments.stop) {
         case Arguments::Stop::quit:
-        case Arguments::Stop::crash: printQuitNumbers(); return statusDone;
-        case Arguments::Stop::invalid: return rejectArguments();
+        case Arguments::Stop::crash: printQuitNumbers(console); return statusDone;
+        case Arguments::Stop::invalid: return rejectArguments(console);
         case Arguments::Stop::none: break;
     }
     applyOptionFlags(arguments);
-    if (!stdoutMode) printBanner();
+    if (!stdoutMode) printBanner(stdout);
     const std::optional<RunPlan> plan = planRun(arguments);
-    if (!plan) return rejectArguments();
+    if (!plan) return rejectArguments(console);
     std::vector<std::string> inputNames;
     for (const Job& job : plan->jobs) inputNames.push_back(job.inName);
-    RunFiles files{RunInputs(inputNames, stdinMode), WrittenOutputs()};
+    RunFiles files{RunInputs(inputNames, stdinMode), WrittenOutputs(), std::nullopt};
     bool allDone = true;
     for (const Job& job : plan->jobs) allDone = runGuarded(plan->direction, job, arguments, files) && allDone;
     return allDone ? statusDone : statusFailed;
@@ -134,7 +123,7 @@ int runArguments(const std::vector<std::string>& args) {
 int runCommandLine(int argc, char** argv) {
     initPow2Table();
     if (argc <= 1) {
-        printUsage();
+        printUsage(stdout);
         return statusDone;
     }
     try {

@@ -1,6 +1,8 @@
 #pragma once
+#include <cstdio>
 
-// The fixed console texts of the program, written to standard output.
-void printBanner();
+// The fixed console texts of the program, written to the given console stream:
+// standard output, or standard error where standard output carries a WAV.
+void printBanner(std::FILE* console);
 // The banner followed by the usage instructions.
-void printUsage();
+void printUsage(std::FILE* console);

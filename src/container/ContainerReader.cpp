@@ -36,7 +36,7 @@ ContainerReader::ContainerReader(const std::string& name) : file(name, true), fi
     struct stat opened {};
     if (!name.empty()) {
         if (::fstat(::fileno(file.file), &opened) != 0)
-            throw Error("Error - cannot read file " + name + " (" + std::strerror(errno) + ").");
+            throw Error("Error - cannot read file " + name + " (" + std::strerror(errno) + ").", Error::Subject::input);
         if (S_ISREG(opened.st_mode)) fileLength = static_cast<int64_t>(opened.st_size);
     }
     readContainerHeader();
@@ -45,7 +45,7 @@ ContainerReader::ContainerReader(const std::string& name) : file(name, true), fi
 ContainerReader::~ContainerReader() { releaseSegment(); }
 
 void ContainerReader::damagedHeader() const {
-    throw Error("Error - file " + inputName(fileName) + " has a damaged header.");
+    throw Error("Error - file " + inputName(fileName) + " has a damaged header.", Error::Subject::input);
 }
 
 void ContainerReader::readContainerHeader() {
@@ -53,13 +53,15 @@ void ContainerReader::readContainerHeader() {
     riffHeader.assign(12, '\0');
     file.read(riffHeader.data(), 12);
     if (riffHeader[0] != 'Q' || riffHeader[1] != 'O')
-        throw Error("Error - file " + inputName(fileName) + " does not appear to be in .qo format!");
+        throw Error("Error - file " + inputName(fileName) + " does not appear to be in .qo format!",
+                    Error::Subject::input);
     for (const Generation* g : {&generation02, &generation03, &generation04})
         if (riffHeader.compare(0, 4, g->magic) == 0) gen = g;
     if (gen == nullptr)
         throw Error("Error - file " + inputName(fileName) +
                     " appears to compressed by a different version of Qo.\nVisit "
-                    "the qo project page to retrieve the latest version.");
+                    "the qo project page to retrieve the latest version.",
+                    Error::Subject::input);
     version = gen->version;
     riffHeader.replace(0, 4, "RIFF");
 
@@ -195,5 +197,6 @@ void ContainerReader::copyTrailer(WavWriter& writer) {
 
 void ContainerReader::damagedTrailer() const {
     throw Error("Error - file " + inputName(fileName) +
-                " has a damaged trailer offset; the trailer was not restored.");
+                " has a damaged trailer offset; the trailer was not restored.",
+                Error::Subject::input);
 }

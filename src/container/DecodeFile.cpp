@@ -6,6 +6,7 @@
 #include "container/Drivers.h"
 #include "container/Progress.h"
 #include "container/Wav.h"
+#include "foundation/Diagnostics.h"
 #include "foundation/Error.h"
 #include "foundation/Names.h"
 #include "foundation/Options.h"
@@ -58,7 +59,7 @@ void restoreTrailer(ContainerReader& reader, WavWriter& writer, bool intact) {
     } catch (const Error& failure) {
         const std::string samples = intact ? "The samples are complete and match their checksum;"
                                            : kCrcWarning + "\nThe samples are complete, but";
-        throw Error(withNote(failure.message, samples + " the chunks after them were not restored."));
+        throw Error(withNote(failure.message, samples + " the chunks after them were not restored."), failure.subject);
     }
 }
 
@@ -73,7 +74,7 @@ bool decodeFile(const std::string& givenName, const std::string& outName) {
     bool intact = false;
     std::string keptNote;
     try {
-        restoreSamples(reader, writer, "Decoding " + displayName(inName), crc);
+        restoreSamples(reader, writer, "Decoding " + displayName(inputName(inName)), crc);
         // Compared before the trailer is read, so that damaged samples are reported
         // whatever becomes of the trailer.
         intact = crc.value() == reader.storedCrc;
@@ -84,14 +85,18 @@ bool decodeFile(const std::string& givenName, const std::string& outName) {
         else
             keptNote = outcomeNote(writer.abandon(), writer, reader.sampleCount);
     } catch (const Error& failure) {
-        throw Error(withNote(failure.message, outcomeNote(writer.abandon(), writer, reader.sampleCount)));
+        throw Error(withNote(failure.message, outcomeNote(writer.abandon(), writer, reader.sampleCount)),
+                    failure.subject);
     }
     stopTimer("everything");
 
     if (!stdoutMode)
-        std::printf("\rFinished %s - time taken: %.1fs        \n", baseName(inName).c_str(),
+        std::printf("\rFinished %s - time taken: %.1fs        \n", baseName(inputName(inName)).c_str(),
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
-    if (!intact) std::fputs(withNote(kCrcWarning, keptNote).append("\n\n").c_str(), stderr);
+    if (!intact) {
+        printWarning(withNote(kCrcWarning, keptNote));
+        std::fputs("\n", stderr);
+    }
     if (debugMode) writeDebugReport("debugdec.txt");
     return intact;
 }

@@ -11,6 +11,7 @@
 #include "entropy/BinaryFile.h"
 #include "entropy/ModelSmooth04.h"
 #include "entropy/RangeCoder.h"
+#include "foundation/Diagnostics.h"
 #include "foundation/Error.h"
 #include "foundation/Names.h"
 #include "foundation/Options.h"
@@ -134,10 +135,9 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
                     " bytes) is not supported: the file would not be restored exactly.");
     const int32_t n = wav.dataSize / 2;
     if (n % 2 != 0 && channels == 2)
-        std::fputs("Warning: wav file is stereo but has odd number of samples!\n", stderr);
+        printWarning("Warning: wav file is stereo but has odd number of samples!");
     else if (channels > 2)
-        std::fputs("Warning: wav file contains more than 2 channels - only mono or stereo currently supported!\n",
-                   stderr);
+        printWarning("Warning: wav file contains more than 2 channels - only mono or stereo currently supported!");
 
     PendingOutput pending(outName, PendingOutput::Access::seeking);
     int64_t size = 0;
@@ -146,7 +146,7 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
         pending.commit();
     } catch (const Error& failure) {
         const bool kept = pending.abandon(false) == PendingOutput::Outcome::existingKept;
-        throw Error(withNote(failure.message, kept ? keptExistingNote(outName) : ""));
+        throw Error(withNote(failure.message, kept ? keptExistingNote(outName) : ""), failure.subject);
     }
     stopTimer("everything");
 

@@ -37,7 +37,7 @@ WavReader::WavReader(const std::string& fileName)
 }
 
 void WavReader::invalidHeader() const {
-    throw Error("Error: invalid .wav header for file - " + inputName(name));
+    throw Error("Error: invalid .wav header for file - " + inputName(name), Error::Subject::input);
 }
 
 // Grows the result as the pieces arrive, so a size field larger than the input

@@ -43,12 +43,12 @@ void BinaryFile::open(const std::string& name, bool read) {
             throw Error("Cannot open output file " + baseName(name) + " (" + std::strerror(errno) + ").");
     } else {
         file = std::fopen(name.c_str(), "rb");
-        if (file == nullptr) throw Error("File " + baseName(name) + " not found.");
+        if (file == nullptr) throw Error("File " + baseName(name) + " not found.", Error::Subject::input);
         struct stat info {};
         if (::fstat(::fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
             std::fclose(file);
             file = nullptr;
-            throw Error("Error - " + baseName(name) + " is a directory, not a file.");
+            throw Error("Error - " + baseName(name) + " is a directory, not a file.", Error::Subject::input);
         }
         // A FIFO, pipe or device delivers its bytes once: it is read like standard input.
         inOrder = !S_ISREG(info.st_mode);
