@@ -144,6 +144,32 @@ TEST_F(ProgramRun, InvalidArgumentsPrintUsageAndProcessNothing) {
     }
 }
 
+// With -cout standard output carries the restored WAV: refused arguments leave it
+// empty, also where -cout stands after the argument that is refused.
+TEST_F(ProgramRun, WithStandardOutputForTheWavConsoleTextsGoToStandardError) {
+    std::ofstream(dir / "a.qo") << "QO04";
+    const struct {
+        const char* args;
+        std::string err;
+        int status;
+    } cases[] = {
+        {"-cinout --bogus", invalid, 255},
+        {"--bogus -cout", invalid, 255},
+        {"a.qo -cout -bogus", invalid, 255},
+        // The count rules reject after the banner, which -cout leaves out.
+        {"-cout a.wav s.wav x.qo", invalid, 255},
+        {"-cinout x.qo y.qo z.wav", invalid, 255},
+        {"-cout -quit", numbers0To19(), 0},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = run(c.args, "a.qo");
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.out, "") << c.args;
+        EXPECT_EQ(r.err, c.err) << c.args;
+        expectOnly({"a.qo"});
+    }
+}
+
 TEST_F(ProgramRun, QuitAndCrashPrintNumbersAndProcessNothing) {
     for (const char* args : {"-quit", "-crash", "a.wav -quit -bogus", "-crash a.wav"}) {
         const RunResult r = run(args);
@@ -186,6 +212,38 @@ TEST_F(ProgramRun, StandardStreamsWithoutNames) {
 }
 
 using Bytes = std::vector<uint8_t>;
+
+// Standard input is read by the first input of a -cin run; a later one is told so,
+// in either direction, and the run goes on with the next.
+TEST_F(ProgramRun, StandardInputIsReadByOneInputOnly) {
+    place(testsupport::dataPath("small_edge_rate8k_mono.wav"), "a.wav");
+    ASSERT_EQ(run("a.wav").status, 0);
+    const struct {
+        const char* args;
+        const char* stream;
+        std::string err;
+        const char* restored;
+        const char* same;  // what the first input's output must equal
+    } cases[] = {
+        {"-cin t.qo u.qo v.qo", "a.qo",
+         "\nError - standard input was already read for t.qo; it cannot be read again for u.qo, skipping.\n"
+         "\nError - standard input was already read for t.qo; it cannot be read again for v.qo, skipping.\n",
+         "t.wav", "a.wav"},
+        {"-cin t.wav u.wav", "a.wav",
+         "\nError - standard input was already read for t.wav; it cannot be read again for u.wav, skipping.\n",
+         "t.qo", "a.qo"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult r = run(c.args, c.stream);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        expectOnly({"a.wav", "a.qo", c.restored});
+        EXPECT_TRUE(testsupport::readFileBytes((dir / c.restored).string()) ==
+                    testsupport::readFileBytes((dir / c.same).string()));
+        std::filesystem::remove(dir / c.restored);
+    }
+}
 
 uint32_t le32(const Bytes& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);

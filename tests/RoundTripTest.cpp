@@ -236,6 +236,10 @@ TEST_F(Program, ConsoleTextsOfBothDirections) {
     const RunResult dec = run("a.qo b.wav");
     EXPECT_TRUE(contains(dec.out, "\rDecoding a.qo [************************]\rFinished a.qo - time taken: "));
     EXPECT_EQ(dec.out.substr(dec.out.size() - 10), "s        \n");
+    // A restore from standard input names it so in its progress and closing lines.
+    const RunResult piped = run("-cin -overwrite a.qo b.wav", "a.qo");
+    EXPECT_TRUE(contains(piped.out, "\rDecoding standard input [************************]\rFinished standard input - "))
+        << piped.out;
     const RunResult quiet = run("-cout -overwrite a.wav");
     EXPECT_EQ(quiet.status, 0);
     EXPECT_EQ(quiet.out, "");
