@@ -214,33 +214,48 @@ TEST_F(DamagedContainer, WrongMagicOrGenerationIsRefusedWithoutOutput) {
     }
 }
 
+// Each damaged header field gives its own message, from a file and from standard
+// input, which cannot tell the container's length before it ends.
 TEST_F(DamagedContainer, AbsurdHeaderFieldsAreReported) {
     const Bytes intact = twoSegmentContainer();
     const Layout at(intact);
     const uint32_t second = get32(intact, at.seekTable);
+    const std::string damagedHeader = "Error - file d.qo has a damaged header.";
+    const std::string damagedStream = "Error - file standard input has a damaged header.";
+    const std::string unableToSeek = "Unable to seek - corrupt input file?";
+    const std::string endOfFile = "Error - unexpected end of file.";
     const struct {
         const char* what;
         size_t field;
         uint32_t value;
+        std::string fromFile;    // the message's first line
+        std::string fromStream;
     } cases[] = {
-        {"stored header size 0", 12, 0},
-        {"stored header size 11", 12, 11},
-        {"stored header size beyond the file", 12, static_cast<uint32_t>(intact.size())},
-        {"stored header size 2^31 - 1", 12, 0x7FFFFFFFu},
-        {"stored header size negative", 12, 0xFFFFFFFFu},
-        {"seek entry 0", at.seekTable, 0},
-        {"seek entry inside the header", at.seekTable, 20},
-        {"seek entry inside the first segment", at.seekTable, second / 2},
-        {"seek entry past the end", at.seekTable, static_cast<uint32_t>(intact.size() + 1000)},
-        {"seek entry negative as int32", at.seekTable, 0xFFFFFFF0u},
-        {"sample count negative", at.sampleCount, 0x80000000u},
-        {"sample count huge over a short file", at.sampleCount, 0x7FFFFFFFu},
+        {"stored header size 0", 12, 0, damagedHeader, damagedStream},
+        {"stored header size 11", 12, 11, damagedHeader, damagedStream},
+        {"stored header size beyond the file", 12, static_cast<uint32_t>(intact.size() - 28), damagedHeader, endOfFile},
+        {"stored header size 2^31 - 1", 12, 0x7FFFFFFFu, damagedHeader, endOfFile},
+        {"stored header size negative", 12, 0xFFFFFFFFu, damagedHeader, damagedStream},
+        {"seek entry 0", at.seekTable, 0, unableToSeek, unableToSeek},
+        {"seek entry inside the header", at.seekTable, 20, unableToSeek, unableToSeek},
+        // From a file the second segment is decoded from there; its data does not end
+        // where the trailer starts.
+        {"seek entry inside the first segment", at.seekTable, second / 2,
+         "Error - file d.qo has a damaged trailer offset; the trailer was not restored.", unableToSeek},
+        {"seek entry past the end", at.seekTable, static_cast<uint32_t>(intact.size() + 1000), unableToSeek, endOfFile},
+        {"seek entry negative as int32", at.seekTable, 0xFFFFFFF0u, unableToSeek, endOfFile},
+        {"sample count negative", at.sampleCount, 0x80000000u, damagedHeader, damagedStream},
+        {"sample count huge over a short file", at.sampleCount, 0x7FFFFFFFu, "Input data corrupt", "Input data corrupt"},
     };
     for (const auto& c : cases) {
         Bytes damaged = intact;
         put32(damaged, c.field, c.value);
         expectReported(damaged, c.what);
+        const Outcome fromFile = decode(damaged);
+        EXPECT_EQ(fromFile.run.err.substr(0, c.fromFile.size() + 2), "\n" + c.fromFile + "\n") << c.what;
         expectReported(damaged, std::string(c.what) + " from standard input", "-cin");
+        const Outcome fromStream = decode(damaged, "-cin");
+        EXPECT_EQ(fromStream.run.err.substr(0, c.fromStream.size() + 2), "\n" + c.fromStream + "\n") << c.what;
     }
 }
 

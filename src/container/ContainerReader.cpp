@@ -27,6 +27,9 @@ const std::string kUnableToSeek = "Unable to seek - corrupt input file?";
 
 // The smallest stored header that holds a format chunk's channel count.
 constexpr int32_t kMinStoredHeader = 12;
+// The fields around the stored header: magic, RIFF size, "WAVE" and its length
+// before it; sample count, flags, checksum and trailer offset after it.
+constexpr int64_t kFixedFields = 29;
 
 }  // namespace
 
@@ -69,7 +72,8 @@ void ContainerReader::readContainerHeader() {
     int32_t storedLength = 24;
     if (gen->hasTrailer) {
         storedLength = file.readInt32();
-        if (storedLength < kMinStoredHeader || (fileLength >= 0 && storedLength > fileLength)) damagedHeader();
+        if (storedLength < kMinStoredHeader || (fileLength >= 0 && storedLength + kFixedFields > fileLength))
+            damagedHeader();
         headerEnd = int64_t{storedLength} + 25;
     }
     restHeader.clear();
