@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -163,8 +164,11 @@ TEST_F(SystemFault, StandardInputEndingEarly) {
     expectOnly({"a.wav", "a.qo", "cut.wav", "cut.qo"});
 }
 
-// Once an output has its name, its folder is synced, so that the new name
-// itself is on the disk when the file counts as finished.
+// The output's folder is opened once, before the output is written: the
+// temporary file is created in it, renamed to its name in it and the folder is
+// synced after the rename through that one descriptor, so that the new name
+// itself is on the disk when the file counts as finished, and a folder moved
+// meanwhile cannot part the temporary file from the folder of its name.
 TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
     if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
     compressOriginal();
@@ -172,13 +176,13 @@ TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
     std::filesystem::create_directory(dir / "sub");
     const struct {
         const char* args;
-        const char* output;
+        const char* entry;
         const char* folder;
     } cases[] = {
         {"x.qo", "x.wav", "."},
-        {"x.qo sub/r.wav", "sub/r.wav", "sub/"},
-        {"-overwrite x.qo sub/r.wav", "sub/r.wav", "sub/"},  // replaced by a plain rename
-        {"a.wav sub/c.qo", "sub/c.qo", "sub/"},
+        {"x.qo sub/r.wav", "r.wav", "sub/"},
+        {"-overwrite x.qo sub/r.wav", "r.wav", "sub/"},  // replaced by a plain rename
+        {"a.wav sub/c.qo", "c.qo", "sub/"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -186,18 +190,25 @@ TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
         ASSERT_EQ(run(c.args).status, 0);
         const std::vector<std::string> calls = linesOf(slurp("trace.txt"));
         std::filesystem::remove(dir / "trace.txt");
-        size_t at = 0;
-        const std::string renamed = std::string("\"") + c.output + "\"";
-        while (at < calls.size() && !(contains(calls[at], "rename") && contains(calls[at], renamed) &&
-                                      contains(calls[at], ") = 0")))
-            ++at;
-        ASSERT_LT(at, calls.size()) << "no rename to " << c.output;
+        const auto next = [&](size_t at, const std::function<bool(const std::string&)>& match) {
+            while (at < calls.size() && !match(calls[at])) ++at;
+            return at;
+        };
         const std::string opening = std::string("openat(AT_FDCWD, \"") + c.folder + "\", O_RDONLY";
-        while (at < calls.size() && !(contains(calls[at], opening) && contains(calls[at], "O_DIRECTORY"))) ++at;
-        ASSERT_LT(at, calls.size()) << "the folder was not opened after the rename";
+        size_t at = next(0, [&](const std::string& call) { return contains(call, opening) && contains(call, "O_DIRECTORY"); });
+        ASSERT_LT(at, calls.size()) << "the folder was not opened";
         const std::string fd = calls[at].substr(calls[at].rfind("= ") + 2);
-        while (at < calls.size() && !(contains(calls[at], "fsync(" + fd + ")") && contains(calls[at], "= 0"))) ++at;
-        EXPECT_LT(at, calls.size()) << "the folder was not synced";
+        at = next(at, [&](const std::string& call) {
+            return contains(call, "openat(" + fd + ", \".qo-") && contains(call, "O_CREAT");
+        });
+        ASSERT_LT(at, calls.size()) << "the temporary file was not created in the folder's descriptor";
+        at = next(at, [&](const std::string& call) {
+            return contains(call, "rename") && contains(call, "(" + fd + ", \".qo-") &&
+                   contains(call, ", " + fd + ", \"" + c.entry + "\"") && contains(call, ") = 0");
+        });
+        ASSERT_LT(at, calls.size()) << "no rename to " << c.entry << " within the folder's descriptor";
+        at = next(at, [&](const std::string& call) { return contains(call, "fsync(" + fd + ")") && contains(call, "= 0"); });
+        EXPECT_LT(at, calls.size()) << "the folder was not synced after the rename";
     }
 }
 

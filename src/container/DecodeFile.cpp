@@ -84,7 +84,8 @@ bool decodeFile(const std::string& givenName, const std::string& outName) {
         else
             keptNote = outcomeNote(writer.abandon(), writer, reader.sampleCount);
     } catch (const Error& failure) {
-        throw Error(withNote(failure.message, outcomeNote(writer.abandon(), writer, reader.sampleCount)));
+        const std::string note = outcomeNote(writer.abandon(), writer, reader.sampleCount);
+        throw Error(withNote(withNote(failure.message, note), writer.leftoverNote()));
     }
     stopTimer("everything");
 

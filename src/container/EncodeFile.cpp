@@ -146,7 +146,7 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
         pending.commit();
     } catch (const Error& failure) {
         const bool kept = pending.abandon(false) == PendingOutput::Outcome::existingKept;
-        throw Error(withNote(failure.message, kept ? keptExistingNote(outName) : ""));
+        throw Error(withNote(withNote(failure.message, kept ? keptExistingNote(outName) : ""), pending.leftoverNote()));
     }
     stopTimer("everything");
 

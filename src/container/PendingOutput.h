@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "container/OutputFolder.h"
 #include "entropy/BinaryFile.h"
 
 // The output of one file, container or WAV, and the one owner of its stream:
@@ -18,6 +19,7 @@
 // - something that is no regular file (a FIFO, a device): written through;
 // - a directory: refused before any work;
 // - an empty name: standard output, written through.
+// Every step goes through one descriptor of the output's folder (OutputFolder).
 class PendingOutput {
 public:
     // What the writer does with the output: a container patches its header, so
@@ -66,22 +68,20 @@ public:
     const std::string& name() const { return displayName; }
     // True when a regular file stands under the name, which a commit replaces.
     bool replacesFile() const { return replaces; }
+    // A note naming a temporary file that could not be removed; empty when none was left.
+    const std::string& leftoverNote() const { return leftover; }
 
 private:
     enum class Kind { console, direct, staged };
     void openDirect(Access access, bool fifoOrSocket);
-    int createTemporary();
     void putInPlace(bool mayReplace);
-    int syncFolder() const;
     void removeTemporary();
     Outcome failedOutcome() const { return replaces ? Outcome::existingKept : Outcome::nothingLeft; }
-    [[noreturn]] void throwCannotCreateTemporary(int error) const;
     [[noreturn]] void throwCannotSeek() const;
 
     std::string displayName;  // the name the user gave
-    std::string target;       // where the file is put: the name with symlinks followed
-    std::string folder;       // the target's folder, with its slash; empty for the current one
-    std::string tempName;
+    std::unique_ptr<OutputFolder> place;  // where a named output is put; none for standard output
+    std::string leftover;
     Kind kind = Kind::staged;
     bool replaces = false;    // a regular file stands at the target
     bool ended = false;       // committed or abandoned: the stream is closed or released
@@ -90,14 +90,7 @@ private:
 };
 
 // A failed file's message followed, on a line of its own, by a note on what became
-// of its output; the message alone when the note is empty.
+// of its output; either alone when the other is empty.
 std::string withNote(const std::string& message, const std::string& note);
 // The note for an output whose existing file was kept.
 std::string keptExistingNote(const std::string& name);
-
-// Makes every catchable signal whose default action ends the process (HUP, INT,
-// QUIT, PIPE, ALRM, TERM, XCPU, VTALRM, PROF, USR1, USR2) remove the pending
-// temporary file before the signal ends the process as it would have; signals
-// the caller ignores stay ignored. SIGXFSZ is ignored, so a write past the
-// file-size limit fails like any write instead of ending the run.
-void installInterruptCleanup();

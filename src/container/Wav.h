@@ -65,6 +65,7 @@ public:
     int64_t samplesWritten() const { return sampleBytes / 2; }
     bool replacesFile() const { return output.replacesFile(); }
     const std::string& name() const { return output.name(); }
+    const std::string& leftoverNote() const { return output.leftoverNote(); }
 
 private:
     PendingOutput output;

@@ -1,0 +1,115 @@
+// Where an output may go, through the "qo" binary: the folder it is put in, names
+// that cannot be examined, links in shared folders, the rights a replacement
+// needs and the access it keeps, standard output and the -debug report. No run
+// may damage a file or hand it to someone else through any of them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "OutputSafety.h"
+
+namespace {
+
+using namespace outputtests;
+
+// True where strace can run a program here: it then fails chosen system calls of qo.
+bool straceWorks() { return std::system("strace -o /dev/null true >/dev/null 2>&1") == 0; }
+
+// The start of a launcher that runs qo under strace; the leak check of a
+// sanitizer build cannot work in a traced process.
+const std::string underStrace = "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -f -qq -o /dev/null";
+
+class OutputPlacement : public OutputSafety {
+protected:
+    // The temporary files in folder (the scratch folder when empty).
+    std::vector<std::string> temporaries(const std::string& folder = "") const {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir / folder))
+            if (isTemporary(entry.path().filename())) found.push_back(entry.path().filename());
+        return found;
+    }
+};
+
+// The output's folder moved away and another made under its name while the
+// output is written: the output is put in place in the folder it was begun in,
+// wherever that is now, and nothing is left in either.
+TEST_F(OutputPlacement, MovedFolderTakesItsOutputAlong) {
+    const Bytes wav = stereoWav(kLong);
+    put("long.wav", wav);
+    std::filesystem::create_directory(dir / "o");
+    const pid_t pid = start({"long.wav", "o/x.qo"}, "run");
+    ASSERT_NE(awaitTemporary(1 << 20, "o"), "") << "no temporary file grew";
+    std::filesystem::rename(dir / "o", dir / "o.moved");
+    std::filesystem::create_directory(dir / "o");
+    EXPECT_EQ(finish(pid), 0) << slurp("run.err");
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "o"));
+    EXPECT_TRUE(temporaries("o.moved").empty());
+    ASSERT_EQ(run("o.moved/x.qo back.wav").status, 0);
+    EXPECT_TRUE(bytes("back.wav") == wav);
+}
+
+// A temporary file that cannot be removed after a failure (the removal fails
+// here) is named in the message with the system's reason.
+TEST_F(OutputPlacement, TemporaryFileThatCannotBeRemovedIsNamed) {
+    if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
+    const Bytes wav = stereoWav(kTwoSegments);
+    compress("c", wav);
+    std::filesystem::create_directory(dir / "o");
+    for (const char* args : {"c.wav o/x.qo", "c.qo o/x.wav"}) {
+        SCOPED_TRACE(args);
+        launcher = "ulimit -f 1024; " + underStrace + " -e trace=unlink,unlinkat -e inject=unlink,unlinkat:error=EPERM";
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, "(File too large).\n")) << r.err;
+        const std::vector<std::string> left = temporaries("o");
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_TRUE(contains(r.err, "\nThe temporary file o/" + left.front() +
+                                        " could not be removed (Operation not permitted).\n"))
+            << r.err;
+        std::filesystem::remove(dir / "o" / left.front());
+    }
+}
+
+// A name that cannot be examined is refused with the system's reason before any
+// work, with or without -overwrite, and is never said to exist.
+TEST_F(OutputPlacement, NamesThatCannotBeExaminedGiveTheSystemsReason) {
+    const Bytes wav = stereoWav(5000);
+    const Bytes container = compress("c", wav);
+    // A container whose own name is as long as a name may be: its WAV name is longer.
+    const std::string longest = std::string(252, 'n') + ".qo";
+    put(longest, container);
+    // Over PATH_MAX, through a folder that exists.
+    std::filesystem::create_directory(dir / "d");
+    std::string deep = "d/";
+    while (deep.size() <= 4096) deep += "../d/";
+    const auto refused = [&](const std::string& args, const char* reason) {
+        for (const char* flags : {"", "-overwrite "}) {
+            SCOPED_TRACE(flags + args.substr(0, 80));
+            const RunResult r = run(flags + args);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(contains(r.err, std::string(reason) + ".\n")) << r.err;
+            EXPECT_FALSE(contains(r.err, "already exists")) << r.err;
+            EXPECT_FALSE(contains(r.out, "Encoding") || contains(r.out, "Decoding")) << "work was done first";
+        }
+    };
+    for (const std::string& args : {"c.wav " + std::string(253, 'n') + ".qo", "c.qo " + std::string(252, 'n') + ".wav",
+                                    longest, "c.wav " + deep + "x.qo", "c.qo " + deep + "x.wav"})
+        refused(args, "(File name too long)");
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "d"));
+
+    // A folder another user may not search: its names cannot be examined either.
+    std::filesystem::create_directory(dir / "locked");
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_all);
+    std::filesystem::permissions(dir, std::filesystem::perms::all);
+    std::string why;
+    if (!runAsNobody(why)) GTEST_SKIP() << "the cases as another user: " << why << "; skipped";
+    for (const char* args : {"c.wav locked/x.qo", "c.qo locked/x.wav"}) refused(args, "(Permission denied)");
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "locked"));
+}
+
+}  // namespace
