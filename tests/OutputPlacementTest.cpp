@@ -112,4 +112,48 @@ TEST_F(OutputPlacement, NamesThatCannotBeExaminedGiveTheSystemsReason) {
     EXPECT_TRUE(std::filesystem::is_empty(dir / "locked"));
 }
 
+// A symbolic link under an output name in a sticky folder that others may write
+// is followed only where it belongs to the user qo runs as or to the folder's
+// owner, as the kernel's protection for such folders would have it, whatever that
+// setting is here; otherwise the input fails with Permission denied and the
+// link's target is untouched. Elsewhere links are followed as before.
+TEST_F(OutputPlacement, LinksInSharedFoldersAreFollowedOnlyAsTheKernelWould) {
+    if (::geteuid() != 0) GTEST_SKIP() << "not root: links of other users cannot be made; test skipped";
+    const Bytes container = compress("c", stereoWav(5000));
+    constexpr uid_t kNobody = 65534;
+    const struct {
+        mode_t folderMode;
+        uid_t folderOwner;
+        uid_t linkOwner;
+        bool followed;
+    } cases[] = {
+        {01777, 0, kNobody, false},       // planted by another user in a shared folder
+        {01777, 0, 0, true},              // the process's own link
+        {01777, kNobody, kNobody, true},  // the folder owner's link
+        {00777, 0, kNobody, true},        // not sticky
+        {01775, 0, kNobody, true},        // sticky, but only its owner and group may write it
+    };
+    const Bytes secret = {'s', 'e', 'c', 'r', 'e', 't'};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.folderMode) + " folder of " + std::to_string(c.folderOwner) + ", link of " +
+                     std::to_string(c.linkOwner));
+        std::filesystem::remove_all(dir / "s");
+        std::filesystem::create_directory(dir / "s");
+        put("s/victim.target", secret);
+        ASSERT_EQ(::chmod((dir / "s/victim.target").c_str(), 0600), 0);
+        std::filesystem::create_symlink("victim.target", dir / "s/victim.qo");
+        ASSERT_EQ(::lchown((dir / "s/victim.qo").c_str(), c.linkOwner, c.linkOwner), 0);
+        ASSERT_EQ(::chown((dir / "s").c_str(), c.folderOwner, c.folderOwner), 0);
+        ASSERT_EQ(::chmod((dir / "s").c_str(), c.folderMode), 0);
+        const RunResult r = run("-overwrite c.wav s/victim.qo");
+        EXPECT_EQ(r.status, c.followed ? 0 : 1) << r.err;
+        EXPECT_TRUE(bytes("s/victim.target") == (c.followed ? container : secret));
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "s/victim.qo"));
+        if (!c.followed) {
+            EXPECT_EQ(r.err, "\nCannot open output file s/victim.qo (Permission denied).\n(while compressing c.wav)\n");
+        }
+        EXPECT_TRUE(temporaries("s").empty());
+    }
+}
+
 }  // namespace

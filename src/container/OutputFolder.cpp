@@ -65,6 +65,7 @@ OutputFolder::OutputFolder(const std::string& name, bool followLinks)
         if (links == 0) existed = true;
         if (!followLinks || !S_ISLNK(status.st_mode)) return;
         if (links == kMaxLinks) throwCannotOpenOutput(name, ELOOP);
+        if (!mayFollow(status)) throwCannotOpenOutput(name, EACCES);
         // A relative target is relative to the link's folder.
         const std::string target = readLink(name);
         const bool absolute = target.front() == '/';
@@ -100,6 +101,18 @@ std::string OutputFolder::readLink(const std::string& output) const {
     if (length < 0) throwCannotOpenOutput(output, errno);
     if (length == 0 || static_cast<size_t>(length) == sizeof target) throwCannotOpenOutput(output, ENAMETOOLONG);
     return std::string(target, static_cast<size_t>(length));
+}
+
+// The kernel's rule for links in shared folders (fs.protected_symlinks), applied
+// whatever that setting is, as the links are followed here and not by the kernel:
+// in a sticky folder that others may write, a link is followed only when it
+// belongs to the process's user or to the folder's owner. Without it, anyone could
+// plant a link in /tmp that makes a run replace a file of the user it runs as.
+bool OutputFolder::mayFollow(const struct stat& link) const {
+    struct stat shared {};
+    if (::fstat(dir.fd, &shared) != 0) return false;
+    if ((shared.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
+    return link.st_uid == ::geteuid() || link.st_uid == shared.st_uid;
 }
 
 int OutputFolder::examine(struct stat& status) const {

@@ -13,8 +13,10 @@ class OutputFolder {
 public:
     // Opens the folder of name. With followLinks, a symbolic link under the name
     // is followed to its target's folder and entry, a link to a link as well (a
-    // dangling one gives the missing target). Throws Error, with the system's
-    // reason, when a folder cannot be opened or an entry cannot be examined.
+    // dangling one gives the missing target), but only as the kernel follows links
+    // in shared folders (see mayFollow). Throws Error, with the system's reason,
+    // when a folder cannot be opened, an entry cannot be examined or a link may
+    // not be followed.
     OutputFolder(const std::string& name, bool followLinks);
     // Removes a temporary file that is still pending, and closes the folder.
     ~OutputFolder();
@@ -52,6 +54,7 @@ public:
 private:
     void openFolder(int base, const std::string& path, const std::string& output);
     std::string readLink(const std::string& output) const;
+    bool mayFollow(const struct stat& link) const;
 
     // Closes the folder also when the constructor throws.
     struct Descriptor {
