@@ -156,4 +156,53 @@ TEST_F(OutputPlacement, LinksInSharedFoldersAreFollowedOnlyAsTheKernelWould) {
     }
 }
 
+// A replacement needs the right that writing into the file would need: a file
+// qo may not write (another user's, or its own without the write bit) is kept,
+// and the input fails with Permission denied, though the folder may be written.
+// Root keeps its rights, as with any write.
+TEST_F(OutputPlacement, ReplacementNeedsTheRightToWriteTheFile) {
+    const Bytes wav = stereoWav(5000);
+    const Bytes container = compress("c", wav);
+    std::filesystem::create_directory(dir / "open");
+    const struct {
+        const char* output;
+        uid_t owner;
+        mode_t mode;
+        bool asNobody;
+        bool replaced;
+    } cases[] = {
+        {"open/x.wav", 0, 0644, true, false},      // root's file
+        {"open/x.qo", 0, 0644, true, false},
+        {"open/x.wav", 65534, 0444, true, false},  // nobody's own, read-only
+        {"open/x.qo", 65534, 0444, true, false},
+        {"open/x.wav", 65534, 0644, true, true},   // nobody's own, writable
+        {"open/x.wav", 65534, 0444, false, true},  // root replaces anything
+    };
+    std::string why;
+    if (!runAsNobody(why)) GTEST_SKIP() << why << "; test skipped";
+    std::filesystem::permissions(dir, std::filesystem::perms::all);
+    std::filesystem::permissions(dir / "open", std::filesystem::perms::all);
+    const Bytes old = {'o', 'l', 'd'};
+    for (const auto& c : cases) {
+        const bool restoring = contains(c.output, ".wav");
+        const std::string args = std::string("-overwrite ") + (restoring ? "c.qo " : "c.wav ") + c.output;
+        SCOPED_TRACE(args + " over mode " + std::to_string(c.mode) + " of " + std::to_string(c.owner) +
+                     (c.asNobody ? " as nobody" : " as root"));
+        put(c.output, old);
+        ASSERT_EQ(::chown((dir / c.output).c_str(), c.owner, c.owner), 0);
+        ASSERT_EQ(::chmod((dir / c.output).c_str(), c.mode), 0);
+        if (c.asNobody) runAsNobody(why);
+        else launcher = "timeout 60";
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, c.replaced ? 0 : 1) << r.err;
+        EXPECT_TRUE(bytes(c.output) == (c.replaced ? (restoring ? wav : container) : old));
+        if (!c.replaced) {
+            EXPECT_EQ(r.err, std::string("\nCannot open output file ") + c.output + " (Permission denied).\n(while " +
+                                 (restoring ? "restoring c.qo" : "compressing c.wav") + ")\n");
+        }
+        std::filesystem::remove(dir / c.output);
+        EXPECT_TRUE(std::filesystem::is_empty(dir / "open"));
+    }
+}
+
 }  // namespace

@@ -119,6 +119,10 @@ int OutputFolder::examine(struct stat& status) const {
     return ::fstatat(dir.fd, entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
+int OutputFolder::writeRight() const {
+    return ::faccessat(dir.fd, entry.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
 int OutputFolder::openEntry() const {
     return ::openat(dir.fd, entry.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
 }

@@ -28,6 +28,9 @@ public:
     // What stands at the entry now: 0 with its status, or the system's error
     // (ENOENT: nothing).
     int examine(struct stat& status) const;
+    // 0 when the process may write the file at the entry (root may write any
+    // file), else the system's error: the right that replacing it needs as well.
+    int writeRight() const;
     // Opens the entry for writing as it is, neither created nor truncated, and
     // returns the descriptor, or -1 with errno.
     int openEntry() const;

@@ -63,6 +63,10 @@ PendingOutput::PendingOutput(const std::string& name, Access access) : displayNa
         return;
     }
     replaces = exists;
+    // Renaming over a file needs only the folder's write right; replacing it must
+    // need the file's own, as writing into it would.
+    if (replaces)
+        if (const int error = place->writeRight()) throwCannotOpenOutput(name, error);
     // The system gives a new file the permissions of any new file (0666 less the umask).
     const int fd = place->createTemporary(0666, name);
     if (replaces) {
