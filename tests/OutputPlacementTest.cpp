@@ -205,4 +205,74 @@ TEST_F(OutputPlacement, ReplacementNeedsTheRightToWriteTheFile) {
     }
 }
 
+// A replacement never gives anyone more access than the replaced file did: its
+// access control list comes along; where that list cannot be set, the group gets
+// the rights of the list's group entry, never those of its mask; a list the folder
+// would give new files is not added. An owner or mode change that fails and would
+// leave the file wider, or another user's, ends the input and keeps the file.
+TEST_F(OutputPlacement, ReplacementNeverGivesMoreAccess) {
+    if (::geteuid() != 0) GTEST_SKIP() << "not root: files of other users cannot be made; test skipped";
+    if (std::system("command -v setfacl >/dev/null && command -v getfacl >/dev/null") != 0)
+        GTEST_SKIP() << "setfacl and getfacl (Debian: acl) are not installed; test skipped";
+    if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
+    const Bytes wav = stereoWav(5000);
+    compress("c", wav);
+    std::filesystem::permissions(dir, std::filesystem::perms::all);
+    const std::string shared = "setfacl -m u:1002:rw,g::-,m::rw f.wav";
+    const std::string sharedList = "user::rw-\nuser:1002:rw-\ngroup::---\nmask::rw-\nother::---\n";
+    const std::string plainList = "user::rw-\ngroup::---\nother::---\n";
+    const auto injecting = [](const char* call) {
+        return underStrace + " -e trace=" + call + " -e inject=" + call + ":error=EPERM ";
+    };
+    std::string why;
+    if (!runAsNobody(why)) GTEST_SKIP() << why << "; test skipped";
+    const std::string asNobody = launcher;
+    const struct {
+        const char* what;
+        std::string setUp;     // shell commands in the scratch folder, as root
+        std::string launcher;  // before timeout and qo
+        bool replaced;
+        std::string list;      // getfacl of f.wav afterwards, comments left out
+        const char* error;     // the end of the message when not replaced
+    } cases[] = {
+        {"an access control list", "chmod 600 f.wav && " + shared, "", true, sharedList, ""},
+        {"a list that cannot be set", "chmod 600 f.wav && " + shared, injecting("fsetxattr"), true, plainList, ""},
+        {"a folder with a default list", "chmod 600 f.wav && setfacl -d -m u:1002:rwx .", "", true, plainList, ""},
+        {"a failed mode change that leaves the mode", "chmod 600 f.wav", injecting("fchmod"), true, plainList, ""},
+        {"a failed mode change that widens", "chmod 400 f.wav", injecting("fchmod"), false, "user::r--\ngroup::---\nother::---\n",
+         "its replacement could not be given the access rights of the file it replaces (Operation not permitted).\n"},
+        {"a failed owner change", "chown 1000:1000 f.wav && chmod 644 f.wav", injecting("fchown"), false,
+         "user::rw-\ngroup::r--\nother::r--\n",
+         "its replacement could not be given the owner and group of the file it replaces (Operation not permitted).\n"},
+        {"another user's file in a group qo may write", "chown 0:65534 f.wav && chmod 664 f.wav", asNobody, false,
+         "user::rw-\ngroup::rw-\nother::r--\n",
+         "its replacement could not be given the owner and group of the file it replaces (Operation not permitted).\n"},
+    };
+    const Bytes old = {'o', 'l', 'd'};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::system(("cd '" + dir.string() + "' && setfacl -b -k .").c_str());
+        put("f.wav", old);
+        ASSERT_EQ(std::system(("cd '" + dir.string() + "' && " + c.setUp).c_str()), 0);
+        struct stat before {};
+        ASSERT_EQ(::stat((dir / "f.wav").c_str(), &before), 0);
+        launcher = c.launcher + " timeout 60";
+        const RunResult r = run("-overwrite c.qo f.wav");
+        launcher = "timeout 60";
+        EXPECT_EQ(r.status, c.replaced ? 0 : 1) << r.err;
+        EXPECT_TRUE(bytes("f.wav") == (c.replaced ? wav : old));
+        if (!c.replaced) {
+            EXPECT_TRUE(contains(r.err, std::string("\nError - f.wav was kept: ") + c.error)) << r.err;
+        }
+        struct stat after {};
+        ASSERT_EQ(::stat((dir / "f.wav").c_str(), &after), 0);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        std::system(("cd '" + dir.string() + "' && getfacl -pn f.wav | grep -v '^#' | grep . > list.txt").c_str());
+        EXPECT_EQ(slurp("list.txt"), c.list);
+        std::filesystem::remove(dir / "list.txt");
+        EXPECT_TRUE(temporaries().empty());
+    }
+}
+
 }  // namespace

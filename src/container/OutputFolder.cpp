@@ -123,6 +123,10 @@ int OutputFolder::writeRight() const {
     return ::faccessat(dir.fd, entry.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
+int OutputFolder::openEntryPath() const {
+    return ::openat(dir.fd, entry.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+}
+
 int OutputFolder::openEntry() const {
     return ::openat(dir.fd, entry.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
 }

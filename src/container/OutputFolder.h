@@ -31,6 +31,9 @@ public:
     // 0 when the process may write the file at the entry (root may write any
     // file), else the system's error: the right that replacing it needs as well.
     int writeRight() const;
+    // Opens the entry as a path only (for its status and attributes), a link
+    // itself and not its target; returns the descriptor, or -1 with errno.
+    int openEntryPath() const;
     // Opens the entry for writing as it is, neither created nor truncated, and
     // returns the descriptor, or -1 with errno.
     int openEntry() const;

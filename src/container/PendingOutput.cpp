@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "container/ReplacedAccess.h"
 #include "foundation/Error.h"
 #include "foundation/Names.h"
 #include "foundation/Options.h"
@@ -28,12 +29,18 @@ namespace {
 
 std::string reason(int error) { return std::string(" (") + std::strerror(error) + ")"; }
 
-// Gives the replacement of a file that file's owner and group, or the group alone
-// where the process may not give files away. False when neither could be set: the
-// replacement then stays the process's own, as a new file would.
-bool keepOwner(int fd, const struct stat& replaced) {
-    return ::fchown(fd, replaced.st_uid, replaced.st_gid) == 0 ||
-           ::fchown(fd, static_cast<uid_t>(-1), replaced.st_gid) == 0;
+// Gives the temporary file open as fd the access of the file at the output's
+// entry, whose status is replaced.
+void giveAccessOf(int fd, const OutputFolder& place, const struct stat& replaced, const std::string& name) {
+    const int path = place.openEntryPath();
+    if (path < 0) throwCannotOpenOutput(name, errno);
+    try {
+        giveAccessOf(fd, path, replaced, name);
+    } catch (const Error&) {
+        ::close(path);
+        throw;
+    }
+    ::close(path);
 }
 
 }  // namespace
@@ -67,18 +74,18 @@ PendingOutput::PendingOutput(const std::string& name, Access access) : displayNa
     // need the file's own, as writing into it would.
     if (replaces)
         if (const int error = place->writeRight()) throwCannotOpenOutput(name, error);
-    // The system gives a new file the permissions of any new file (0666 less the umask).
-    const int fd = place->createTemporary(0666, name);
-    if (replaces) {
-        keepOwner(fd, present);
-        // The permission bits carry over, never a set-ID or sticky bit.
-        ::fchmod(fd, present.st_mode & 0777);
-    }
-    std::FILE* stream = ::fdopen(fd, "wb");
-    if (stream == nullptr) {
-        const int error = errno;
+    // A new file gets the permissions of any new file (0666 less the umask, or the
+    // folder's default list); a replacement starts as the process's private file
+    // until it has the access of the file it replaces.
+    const int fd = place->createTemporary(replaces ? 0600 : 0666, name);
+    std::FILE* stream = nullptr;
+    try {
+        if (replaces) giveAccessOf(fd, *place, present, name);
+        stream = ::fdopen(fd, "wb");
+        if (stream == nullptr) throwCannotOpenOutput(name, errno);
+    } catch (const Error& failure) {
         ::close(fd);
-        throw Error(withNote("Cannot open output file " + baseName(name) + reason(error) + ".", place->removeTemporary()));
+        throw Error(withNote(failure.message, place->removeTemporary()));
     }
     file = std::make_unique<BinaryFile>(stream, name);
 }
