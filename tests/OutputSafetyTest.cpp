@@ -100,7 +100,8 @@ TEST_F(OutputSafety, FailedRestoreToANewNameKeepsWhatWasRestored) {
 
 // A signal whose default action ends the process, part-way through a compress
 // or a restore over an existing file: the run ends by that signal, the temporary
-// file is gone and the existing file is unchanged. A signal the caller ignores
+// file is gone and the existing file is unchanged; the faults and the real-time
+// signals too. A signal the caller ignores
 // stays ignored.
 TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
     const Bytes wav = stereoWav(kLong);
@@ -118,7 +119,10 @@ TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
         {{"long.wav", "new.qo"}, container.size() / 3, {SIGINT, SIGTERM, SIGHUP}},
         {{"-overwrite", "stored.qo", "old.wav"},
          wav.size() / 2,
-         {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2}},
+         {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2,
+          // faults, as a crash or abort() raises them, and the rest
+          SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS, SIGIO, SIGPWR, SIGSTKFLT,
+          SIGRTMIN, SIGRTMIN + 7, SIGRTMAX}},
     };
     for (const Case& c : runs) {
         for (int sig : c.signals) {

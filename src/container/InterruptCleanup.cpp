@@ -13,10 +13,26 @@ int pendingFolder = -1;
 char pendingEntry[256];
 volatile std::sig_atomic_t pendingArmed = 0;
 
-// Every catchable signal whose default action ends the process, SIGXFSZ aside.
-constexpr int cleanupSignals[] = {SIGHUP, SIGINT,    SIGQUIT, SIGPIPE, SIGALRM, SIGTERM,
-                                  SIGXCPU, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2};
+// Every catchable signal whose default action ends the process, SIGXFSZ aside:
+// the faults (a crash, abort()) and the real-time signals as well.
+const sigset_t& cleanupSignals() {
+    static const sigset_t set = [] {
+        sigset_t signals;
+        sigemptyset(&signals);
+        for (int s : {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGUSR1, SIGUSR2,
+                      SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS})
+            sigaddset(&signals, s);
+#ifdef SIGSTKFLT
+        sigaddset(&signals, SIGSTKFLT);
+#endif
+        for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(&signals, s);
+        return signals;
+    }();
+    return set;
+}
 
+// A fault raised by an instruction is raised again by it once the handler
+// returns; every other signal by raise. Either way it then has its default action.
 extern "C" void removePendingAndResignal(int signal) {
     if (pendingArmed) ::unlinkat(pendingFolder, pendingEntry, 0);
     std::signal(signal, SIG_DFL);
@@ -26,13 +42,13 @@ extern "C" void removePendingAndResignal(int signal) {
 }  // namespace
 
 void installInterruptCleanup() {
-    for (int s : cleanupSignals) {
+    for (int s = 1; s <= SIGRTMAX; ++s) {
+        if (sigismember(&cleanupSignals(), s) != 1) continue;
         struct sigaction previous {};
         if (sigaction(s, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
         struct sigaction cleanup {};
         cleanup.sa_handler = removePendingAndResignal;
-        sigemptyset(&cleanup.sa_mask);
-        for (int other : cleanupSignals) sigaddset(&cleanup.sa_mask, other);
+        cleanup.sa_mask = cleanupSignals();
         sigaction(s, &cleanup, nullptr);
     }
     std::signal(SIGXFSZ, SIG_IGN);
@@ -47,11 +63,6 @@ void armRemoval(int folder, const std::string& entry) {
 
 void disarmRemoval() { pendingArmed = 0; }
 
-SignalHold::SignalHold() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int s : cleanupSignals) sigaddset(&held, s);
-    sigprocmask(SIG_BLOCK, &held, &saved);
-}
+SignalHold::SignalHold() { sigprocmask(SIG_BLOCK, &cleanupSignals(), &saved); }
 
 SignalHold::~SignalHold() { sigprocmask(SIG_SETMASK, &saved, nullptr); }

@@ -5,10 +5,12 @@
 // Removal of the pending temporary file when a signal ends the process.
 
 // Makes every catchable signal whose default action ends the process (HUP, INT,
-// QUIT, PIPE, ALRM, TERM, XCPU, VTALRM, PROF, USR1, USR2) remove the pending
-// temporary file before the signal ends the process as it would have; signals
-// the caller ignores stay ignored. SIGXFSZ is ignored, so a write past the
-// file-size limit fails like any write instead of ending the run.
+// QUIT, ILL, TRAP, ABRT, BUS, FPE, SEGV, USR1, USR2, PIPE, ALRM, TERM, STKFLT,
+// XCPU, VTALRM, PROF, IO, PWR, SYS and the real-time signals) remove the pending
+// temporary file before the signal ends the process as it would have, so a crash
+// leaves none either; signals the caller ignores stay ignored. SIGXFSZ is
+// ignored, so a write past the file-size limit fails like any write instead of
+// ending the run.
 void installInterruptCleanup();
 
 // Names the temporary file a signal removes: entry, in the folder open as folder,
