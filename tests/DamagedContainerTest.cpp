@@ -343,7 +343,8 @@ TEST_F(DamagedContainer, DamagedTrailerAfterCompleteSamplesSaysWhetherTheyMatch)
     stdinMode = fromStdin;
     overwriteMode = true;
     try {
-        decodeFile(path, out);
+        RunFiles files;
+        decodeFile(path, out, files);
     } catch (const Error&) {
         std::exit(0);
     }

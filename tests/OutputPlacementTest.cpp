@@ -3,7 +3,9 @@
 // needs and the access it keeps, standard output and the -debug report. No run
 // may damage a file or hand it to someone else through any of them.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -273,6 +275,61 @@ TEST_F(OutputPlacement, ReplacementNeverGivesMoreAccess) {
         std::filesystem::remove(dir / "list.txt");
         EXPECT_TRUE(temporaries().empty());
     }
+}
+
+// Standard output that is the same file as an input of the run fails each input
+// it would carry with "is an input of this run" before a byte is written: the
+// container keeps its size, instead of growing by the WAV restored from it (or,
+// read from standard input, growing as it is read). On a small file system of
+// its own, so a regression cannot fill a disk.
+TEST_F(OutputPlacement, StandardOutputThatIsAnInputIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "not root: no small file system can be mounted; test skipped";
+    const Bytes wav = stereoWav(20000);
+    const Bytes container = compress("c", wav);
+    std::filesystem::create_directory(dir / "small");
+    if (::mount("tmpfs", (dir / "small").c_str(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "a tmpfs cannot be mounted here; test skipped";
+    const struct Unmount {
+        std::filesystem::path at;
+        ~Unmount() { ::umount(at.c_str()); }
+    } unmount{dir / "small"};
+    put("small/a.qo", container);
+    std::filesystem::create_hard_link(dir / "small/a.qo", dir / "small/link.qo");
+    put("small/other.qo", container);
+    // Standard output appended to, as ">>" does, so that the shell keeps the file's bytes.
+    const auto appending = [this](const std::string& args, const std::string& in, const std::string& out) {
+        const std::string command = "cd '" + (dir / "small").string() + "' && timeout 60 '" QO_BINARY "' " + args +
+                                    " <" + (in.empty() ? "/dev/null" : in) + " >>" + out + " 2>../err.txt";
+        const int raw = std::system(command.c_str());
+        RunResult r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.err = slurp("err.txt");
+        return r;
+    };
+    const struct {
+        const char* args;
+        const char* in;
+        const char* out;
+        std::string err;
+    } cases[] = {
+        {"-cout a.qo", "", "a.qo", "\nError - standard output is an input of this run, skipping.\n(while restoring a.qo)\n"},
+        {"-cinout", "a.qo", "a.qo",
+         "\nError - standard output is an input of this run, skipping.\n(while restoring standard input)\n"},
+        {"-cout other.qo a.qo", "", "link.qo",
+         "\nError - standard output is an input of this run, skipping.\n(while restoring other.qo)\n"
+         "\nError - standard output is an input of this run, skipping.\n(while restoring a.qo)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult r = appending(c.args, c.in, c.out);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_TRUE(bytes("small/a.qo") == container);
+    }
+    // Standard output that is no input is written as before.
+    const RunResult written = appending("-cout a.qo", "", "out.wav");
+    EXPECT_EQ(written.status, 0) << written.err;
+    EXPECT_TRUE(bytes("small/out.wav") == wav);
 }
 
 }  // namespace

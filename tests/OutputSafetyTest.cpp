@@ -153,21 +153,26 @@ TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
 
 // A file that appears under the name of a restore's new output while it runs is
 // kept: the restore fails with the "already exists" message, and the run goes on
-// with its next input.
+// with its next input. That file is not the run's own output: a later input with
+// the same output name is told that it exists, not that the run wrote it.
 TEST_F(OutputSafety, FileAppearingDuringARestoreIsKept) {
     const Bytes wav = stereoWav(kLong);
     put("x.qo", compress("c", wav));
     const Bytes small = stereoWav(5000, -1);
     put("y.qo", compress("d", small));
-    const pid_t pid = start({"x.qo", "y.qo"}, "run");
+    std::filesystem::create_directory(dir / "x.qo.d");
+    put("x.qo.d/z.qo", bytes("y.qo"));  // its output name is x.wav too
+    const pid_t pid = start({"x.qo", "y.qo", "x.qo.d/z.qo"}, "run");
     EXPECT_NE(awaitTemporary(wav.size() / 3), "") << "no temporary file grew";
     const Bytes other = {'o', 't', 'h', 'e', 'r'};
     put("x.wav", other);
     EXPECT_EQ(finish(pid), 1);
-    EXPECT_EQ(slurp("run.err"), "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring x.qo)\n");
+    EXPECT_EQ(slurp("run.err"),
+              "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring x.qo)\n"
+              "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring x.qo.d/z.qo)\n");
     EXPECT_TRUE(bytes("x.wav") == other);
     EXPECT_TRUE(bytes("y.wav") == small) << "the next input was not restored";
-    expectOnly({"c.wav", "c.qo", "d.wav", "d.qo", "x.qo", "y.qo", "x.wav", "y.wav", "run.out", "run.err"});
+    expectOnly({"c.wav", "c.qo", "d.wav", "d.qo", "x.qo", "x.qo.d", "y.qo", "x.wav", "y.wav", "run.out", "run.err"});
 }
 
 // Restores racing for one new name: one of them puts its file there, every

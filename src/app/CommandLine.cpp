@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "app/Arguments.h"
-#include "app/RunInputs.h"
 #include "app/Usage.h"
-#include "app/WrittenOutputs.h"
 #include "container/Drivers.h"
+#include "container/RunFiles.h"
 #include "foundation/Arith.h"
 #include "foundation/Error.h"
 #include "foundation/Names.h"
@@ -42,12 +41,12 @@ void printLineEnd(std::FILE* stream) {
     std::fflush(stream);
 }
 
-bool runFile(Direction direction, const Job& job, const Arguments& arguments) {
+bool runFile(Direction direction, const Job& job, const Arguments& arguments, RunFiles& files) {
     if (direction == Direction::compress) {
-        encodeFile(job.inName, job.outName, arguments.seekable, arguments.high);
+        encodeFile(job.inName, job.outName, arguments.seekable, arguments.high, files);
         return true;
     }
-    return decodeFile(job.inName, job.outName);
+    return decodeFile(job.inName, job.outName, files);
 }
 
 bool isSpaceAt(const std::string& text, size_t at) {
@@ -86,27 +85,15 @@ void reportFailure(const Error& error, Direction direction, const Job& job) {
     printLineEnd(stderr);
 }
 
-// The files one run may not write: its inputs and the outputs it has written.
-struct RunFiles {
-    RunInputs inputs;
-    WrittenOutputs written;
-};
-
 // Runs one file; an Error ends only this file. True when the file was done
 // without an error and its checksum matched.
 bool runGuarded(Direction direction, const Job& job, const Arguments& arguments, RunFiles& files) {
-    const std::string output = direction == Direction::decompress && stdoutMode ? std::string() : job.outName;
-    std::optional<WrittenOutputs::Claim> claim;
-    bool done = false;
     try {
-        files.inputs.refuseAsOutput(output);
-        claim = files.written.claim(output);
-        done = runFile(direction, job, arguments);
+        return runFile(direction, job, arguments, files);
     } catch (const Error& error) {
         reportFailure(error, direction, job);
     }
-    if (claim) files.written.record(*claim, done);
-    return done;
+    return false;
 }
 
 int runArguments(const std::vector<std::string>& args) {
@@ -123,7 +110,7 @@ int runArguments(const std::vector<std::string>& args) {
     if (!plan) return rejectArguments();
     std::vector<std::string> inputNames;
     for (const Job& job : plan->jobs) inputNames.push_back(job.inName);
-    RunFiles files{RunInputs(inputNames, stdinMode), WrittenOutputs()};
+    RunFiles files(inputNames, stdinMode);
     bool allDone = true;
     for (const Job& job : plan->jobs) allDone = runGuarded(plan->direction, job, arguments, files) && allDone;
     return allDone ? statusDone : statusFailed;

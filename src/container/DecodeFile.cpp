@@ -64,11 +64,11 @@ void restoreTrailer(ContainerReader& reader, WavWriter& writer, bool intact) {
 
 }  // namespace
 
-bool decodeFile(const std::string& givenName, const std::string& outName) {
+bool decodeFile(const std::string& givenName, const std::string& outName, RunFiles& files) {
     const std::string inName = stdinMode ? std::string() : givenName;
     startTimer("everything");
     ContainerReader reader(inName);
-    WavWriter writer(stdoutMode ? std::string() : outName);
+    WavWriter writer(stdoutMode ? std::string() : outName, files);
     Crc32 crc;
     bool intact = false;
     std::string keptNote;

@@ -116,7 +116,7 @@ int64_t writeContainer(WavReader& wav, PendingOutput& pending, int32_t n, bool s
 
 }  // namespace
 
-void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high) {
+void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high, RunFiles& files) {
     startTimer("everything");
     WavReader wav(stdinMode ? std::string() : inName);
     const int channels = fmtChannels(wav.restHeader);
@@ -139,7 +139,7 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
         std::fputs("Warning: wav file contains more than 2 channels - only mono or stereo currently supported!\n",
                    stderr);
 
-    PendingOutput pending(outName, PendingOutput::Access::seeking);
+    PendingOutput pending(outName, files, PendingOutput::Access::seeking);
     int64_t size = 0;
     try {
         size = writeContainer(wav, pending, n, seekable, high, displayName(inName));

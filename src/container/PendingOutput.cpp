@@ -53,15 +53,18 @@ std::string keptExistingNote(const std::string& name) {
     return "The existing file " + baseName(name) + " was kept unchanged.";
 }
 
-PendingOutput::PendingOutput(const std::string& name, Access access) : displayName(name) {
+PendingOutput::PendingOutput(const std::string& name, RunFiles& files, Access access)
+    : displayName(name), runFiles(files) {
     if (name.empty()) {
         kind = Kind::console;
+        files.refuseStandardOutput();
         file = std::make_unique<BinaryFile>(name, false);
         return;
     }
     place = std::make_unique<OutputFolder>(name, true);
     struct stat present {};
     const bool exists = place->examine(present) == 0;
+    if (exists) files.refuseAsOutput(name, identityOf(present));
     if (exists && S_ISDIR(present.st_mode)) throwIsDirectory(name);
     // Anything under the name, a dangling symlink included, refuses it.
     if (!overwriteMode && place->nameExisted()) throwOutputExists(name);
@@ -80,6 +83,7 @@ PendingOutput::PendingOutput(const std::string& name, Access access) : displayNa
     const int fd = place->createTemporary(replaces ? 0600 : 0666, name);
     std::FILE* stream = nullptr;
     try {
+        if (const std::optional<FileIdentity> opened = identityOfDescriptor(fd)) made = *opened;
         if (replaces) giveAccessOf(fd, *place, present, name);
         stream = ::fdopen(fd, "wb");
         if (stream == nullptr) throwCannotOpenOutput(name, errno);
@@ -104,6 +108,7 @@ void PendingOutput::openDirect(Access access, bool fifoOrSocket) {
         ::close(fd);
         throwCannotOpenOutput(displayName, EEXIST);
     }
+    made = identityOf(opened);
     std::FILE* stream = ::fdopen(fd, "wb");
     if (stream == nullptr) {
         const int error = errno;
@@ -144,7 +149,11 @@ void PendingOutput::commit() {
     ended = true;
     switch (kind) {
         case Kind::console: endedAs = Outcome::console; file->flush(); return;
-        case Kind::direct: endedAs = Outcome::writtenThrough; file->close(); return;
+        case Kind::direct:
+            endedAs = Outcome::writtenThrough;
+            file->close();
+            runFiles.recordOutput(made);
+            return;
         case Kind::staged: break;
     }
     putInPlace(overwriteMode);
@@ -177,6 +186,7 @@ void PendingOutput::putInPlace(bool mayReplace) {
         throw Error("Error - cannot put the complete file in place as " + baseName(displayName) + reason(error) + ".");
     }
     file.reset();
+    runFiles.recordOutput(made);
 }
 
 PendingOutput::Outcome PendingOutput::abandon(bool keepPartial) {

@@ -3,7 +3,9 @@
 #include <memory>
 #include <string>
 
+#include "container/FileIdentity.h"
 #include "container/OutputFolder.h"
+#include "container/RunFiles.h"
 #include "entropy/BinaryFile.h"
 
 // The output of one file, container or WAV, and the one owner of its stream:
@@ -26,10 +28,12 @@ public:
     // it needs an output that can seek.
     enum class Access { inOrder, seeking };
 
-    // Throws Error when the output cannot be opened: it exists (without
-    // overwriteMode), is a directory, cannot seek where seeking is needed, or the
-    // system refuses to create it.
-    explicit PendingOutput(const std::string& name, Access access = Access::inOrder);
+    // Throws Error when the output cannot be opened: it is one of the run's files
+    // (an input, standard input or output among them, or an output written
+    // already), exists (without overwriteMode), is a directory, cannot seek where
+    // seeking is needed, or the system refuses to create it. What the output puts
+    // in place is recorded in files.
+    PendingOutput(const std::string& name, RunFiles& files, Access access = Access::inOrder);
     // Removes a temporary file that was neither put in place nor kept.
     ~PendingOutput();
     PendingOutput(const PendingOutput&) = delete;
@@ -80,6 +84,8 @@ private:
     [[noreturn]] void throwCannotSeek() const;
 
     std::string displayName;  // the name the user gave
+    RunFiles& runFiles;
+    FileIdentity made;        // the file this output writes, once opened
     std::unique_ptr<OutputFolder> place;  // where a named output is put; none for standard output
     std::string leftover;
     Kind kind = Kind::staged;

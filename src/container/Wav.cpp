@@ -107,9 +107,7 @@ std::string WavReader::readRemainingBytes() {
 int fmtChannels(const std::string& header) { return fmtField(header, 10); }
 int fmtBitsPerSample(const std::string& header) { return fmtField(header, 22); }
 
-WavWriter::WavWriter() : WavWriter(std::string()) {}
-
-WavWriter::WavWriter(const std::string& name) : output(name) {}
+WavWriter::WavWriter(const std::string& name, RunFiles& files) : output(name, files) {}
 
 void WavWriter::writeWavHeader(const std::string& riffHeader, const std::string& restHeader, int32_t sampleCount) {
     writeRawBytes(riffHeader);

@@ -43,11 +43,10 @@ int fmtChannels(const std::string& header);
 int fmtBitsPerSample(const std::string& header);
 
 // Writes a restored WAV file through a PendingOutput; every write is flushed at
-// once. No name, or an empty one, writes standard output.
+// once. An empty name writes standard output.
 class WavWriter {
 public:
-    WavWriter();
-    explicit WavWriter(const std::string& name);
+    WavWriter(const std::string& name, RunFiles& files);
 
     // The RIFF header, the stored chunks, then a data chunk header for sampleCount values.
     void writeWavHeader(const std::string& riffHeader, const std::string& restHeader, int32_t sampleCount);
