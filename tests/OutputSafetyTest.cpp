@@ -86,16 +86,38 @@ TEST_F(OutputSafety, FailedRestoreToANewNameKeepsWhatWasRestored) {
     EXPECT_EQ(le32(partial, 40), 2 * kept) << "data size";
     EXPECT_TRUE(std::equal(partial.begin() + 44, partial.end(), wav.begin() + 44)) << "the samples restored";
     EXPECT_TRUE(std::equal(partial.begin() + 8, partial.begin() + 40, wav.begin() + 8)) << "the stored header";
+}
 
-    // Damage in the first block leaves nothing to keep.
+// An error within the first block leaves no sample to keep, and says so: nothing
+// is kept under a new name; what went to standard output is incomplete.
+TEST_F(OutputSafety, ErrorInTheFirstBlockSaysWhatWasKept) {
+    const Bytes intact = compress("c", stereoWav(kTwoSegments));
     Bytes early = intact;
     early[25 + le32(intact, 12) + 40] ^= 0x5A;
-    put("d.qo", early);
-    std::filesystem::remove(dir / "new.wav");
-    const RunResult nothing = run("d.qo new.wav");
-    EXPECT_EQ(nothing.status, 1);
-    EXPECT_FALSE(contains(nothing.err, "new.wav")) << nothing.err;
-    expectOnly({"c.wav", "c.qo", "d.qo"});
+    put("early.qo", early);
+    put("cut.qo", Bytes(intact.begin(), intact.begin() + 5000));
+    const struct {
+        const char* args;
+        const char* limit;  // shell prefix that limits the run
+        std::string err;
+    } cases[] = {
+        {"early.qo new.wav", "", "\nInput data corrupt\nNothing was kept under the name new.wav.\n(while restoring early.qo)\n"},
+        {"cut.qo new.wav", "",
+         "\nError - unexpected end of file.\nNothing was kept under the name new.wav.\n(while restoring cut.qo)\n"},
+        {"c.qo new.wav", "ulimit -f 100;",
+         "\nError - cannot write to file new.wav (File too large).\nNothing was kept under the name new.wav.\n"
+         "(while restoring c.qo)\n"},
+        {"-cout c.qo cut.qo", "",
+         "\nError - unexpected end of file.\nWhat was written to standard output is incomplete.\n(while restoring cut.qo)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        launcher = std::string(c.limit) + "timeout 60";
+        const RunResult r = run(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        expectOnly({"c.wav", "c.qo", "early.qo", "cut.qo"});
+    }
 }
 
 // A signal whose default action ends the process, part-way through a compress
@@ -173,6 +195,45 @@ TEST_F(OutputSafety, FileAppearingDuringARestoreIsKept) {
     EXPECT_TRUE(bytes("x.wav") == other);
     EXPECT_TRUE(bytes("y.wav") == small) << "the next input was not restored";
     expectOnly({"c.wav", "c.qo", "d.wav", "d.qo", "x.qo", "x.qo.d", "y.qo", "x.wav", "y.wav", "run.out", "run.err"});
+}
+
+// A restore whose samples fail their checksum never replaces a file, also not
+// one that appeared under its name while it ran, with -overwrite or without: the
+// decision is taken when the output is put in place. The container arrives slowly
+// through a FIFO, and the file appears meanwhile.
+TEST_F(OutputSafety, MismatchingRestoreNeverReplacesAFileThatAppeared) {
+    const Bytes wav = stereoWav(kTwoSegments);
+    Bytes container = compress("c", wav);
+    container.at(21 + le32(container, 12)) ^= 0x01;  // the stored checksum
+    ASSERT_EQ(::mkfifo((dir / "p.qo").c_str(), 0600), 0);
+    const Bytes other = {'o', 't', 'h', 'e', 'r'};
+    for (const char* flags : {"-overwrite", ""}) {
+        SCOPED_TRACE(flags);
+        std::filesystem::remove(dir / "x.wav");
+        std::vector<std::string> args = {"p.qo", "x.wav"};
+        if (*flags != '\0') args.insert(args.begin(), flags);
+        const pid_t pid = start(args, "run");
+        // A run that ended early must fail the test, not end it by SIGPIPE; qo keeps its own.
+        const struct Unpiped {
+            void (*saved)(int) = std::signal(SIGPIPE, SIG_IGN);
+            ~Unpiped() { std::signal(SIGPIPE, saved); }
+        } unpiped;
+        const int fifo = ::open((dir / "p.qo").c_str(), O_WRONLY);
+        ASSERT_GE(fifo, 0);
+        const size_t half = container.size() / 2;
+        ASSERT_EQ(::write(fifo, container.data(), half), static_cast<ssize_t>(half));
+        EXPECT_NE(awaitTemporary(wav.size() / 4), "") << "no temporary file grew";
+        put("x.wav", other);
+        ASSERT_EQ(::write(fifo, container.data() + half, container.size() - half),
+                  static_cast<ssize_t>(container.size() - half));
+        ::close(fifo);
+        EXPECT_EQ(finish(pid), 1);
+        EXPECT_EQ(slurp("run.err"), "Warning: CRC check failed!\nThe existing file x.wav was kept unchanged.\n\n");
+        EXPECT_TRUE(bytes("x.wav") == other);
+        std::filesystem::remove(dir / "run.out");
+        std::filesystem::remove(dir / "run.err");
+        expectOnly({"c.wav", "c.qo", "p.qo", "x.wav"});
+    }
 }
 
 // Restores racing for one new name: one of them puts its file there, every

@@ -215,12 +215,16 @@ TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
 // System calls that fail while a finished restore is put in place. The file
 // fails with the system's reason and a note on what became of its output, or
 // succeeds where its output stands complete; the run never crashes and goes on
-// with its next input.
+// with its next input. A checksum mismatch found before is said as well.
 TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
     if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
     compressOriginal();
     std::filesystem::rename(dir / "a.qo", dir / "x.qo");
     std::filesystem::copy_file(dir / "x.qo", dir / "y.qo");
+    const std::vector<uint8_t> intact = readFileBytes((dir / "x.qo").string());
+    std::vector<uint8_t> mismatching = intact;
+    // The stored checksum, after a stored header shorter than 256 bytes: the samples still restore.
+    mismatching.at(21 + mismatching[12]) ^= 0x01;
     const std::vector<uint8_t> wav = originalBytes();
     const std::vector<uint8_t> old = {'o', 'l', 'd'};
     const char* const renames = "rename,renameat,renameat2";
@@ -232,6 +236,7 @@ TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
         int status;
         std::string err;
         const std::vector<uint8_t>* after;  // x.wav afterwards; nullptr: none
+        bool mismatch = false;              // x.qo's checksum does not match its samples
     };
     const Case cases[] = {
         {"the file's sync", {{"fsync", "error=EIO:when=1"}}, false, 1,
@@ -252,6 +257,10 @@ TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
          "\nError - cannot put the complete file in place as x.wav (Invalid cross-device link).\n"
          "The existing file x.wav was kept unchanged.\n" + restoring,
          &old},
+        {"the folder's sync after a checksum mismatch", {{"fsync", "error=EIO:when=2"}}, false, 1,
+         "\nWarning: CRC check failed!\nError - x.wav is in place, but its folder could not be synced to disk "
+         "(Input/output error).\n" + restoring,
+         &wav, true},
         {"no atomic rename: a link instead", {{"renameat2", "error=ENOSYS"}}, false, 0, "", &wav},
         {"a link whose temporary name stays", {{"renameat2", "error=ENOSYS"}, {"unlink,unlinkat", "error=EPERM"}}, false,
          0, "; it is a second name of x.wav.\n", &wav},
@@ -260,6 +269,7 @@ TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove(dir / "x.wav");
         if (c.existing) testsupport::writeFileBytes((dir / "x.wav").string(), old);
+        testsupport::writeFileBytes((dir / "x.qo").string(), c.mismatch ? mismatching : intact);
         // One list of the calls traced, which every injection needs, and one option per injection.
         std::string traced;
         std::string injected;

@@ -72,19 +72,20 @@ PendingOutput::PendingOutput(const std::string& name, RunFiles& files, Access ac
         openDirect(access, S_ISFIFO(present.st_mode) || S_ISSOCK(present.st_mode));
         return;
     }
-    replaces = exists;
     // Renaming over a file needs only the folder's write right; replacing it must
     // need the file's own, as writing into it would.
-    if (replaces)
+    if (exists) {
         if (const int error = place->writeRight()) throwCannotOpenOutput(name, error);
+        replaced = identityOf(present);
+    }
     // A new file gets the permissions of any new file (0666 less the umask, or the
     // folder's default list); a replacement starts as the process's private file
     // until it has the access of the file it replaces.
-    const int fd = place->createTemporary(replaces ? 0600 : 0666, name);
+    const int fd = place->createTemporary(exists ? 0600 : 0666, name);
     std::FILE* stream = nullptr;
     try {
         if (const std::optional<FileIdentity> opened = identityOfDescriptor(fd)) made = *opened;
-        if (replaces) giveAccessOf(fd, *place, present, name);
+        if (exists) giveAccessOf(fd, *place, present, name);
         stream = ::fdopen(fd, "wb");
         if (stream == nullptr) throwCannotOpenOutput(name, errno);
     } catch (const Error& failure) {
@@ -144,49 +145,72 @@ void PendingOutput::throwCannotSeek() const {
     throw Error("Error - cannot seek in the output file " + baseName(displayName) + ".");
 }
 
-void PendingOutput::commit() {
-    if (ended) return;
+PendingOutput::Outcome PendingOutput::commit(bool complete) {
+    if (ended) return endedAs;
     ended = true;
     switch (kind) {
-        case Kind::console: endedAs = Outcome::console; file->flush(); return;
+        case Kind::console: endedAs = Outcome::console; file->flush(); return endedAs;
         case Kind::direct:
             endedAs = Outcome::writtenThrough;
             file->close();
             runFiles.recordOutput(made);
-            return;
+            return endedAs;
         case Kind::staged: break;
     }
-    putInPlace(overwriteMode);
+    if (!putInPlace(complete && overwriteMode)) {
+        if (!complete) return endedAs = Outcome::existingKept;
+        endedAs = Outcome::nameTaken;
+        throwOutputExists(displayName);
+    }
     if (const int error = place->sync()) {
         endedAs = Outcome::inPlace;
         throw Error("Error - " + baseName(displayName) + " is in place, but its folder could not be synced to disk" +
                     reason(error) + ".");
     }
+    return endedAs = Outcome::placed;
 }
 
-// Any failure removes the temporary file, sets what the output ended as and
-// throws; the stream is closed in every case.
-void PendingOutput::putInPlace(bool mayReplace) {
-    endedAs = failedOutcome();
+// Puts the temporary file under the name; false, with the temporary file removed,
+// where a file stands there that may not be replaced. Any other failure removes
+// the temporary file, sets what the output ended as and throws; the stream is
+// closed in every case.
+bool PendingOutput::putInPlace(bool mayReplace) {
     try {
+        if (mayReplace) prepareReplacement();
         // Written to the disk before it takes the name: a crash after the rename
         // must not leave an empty file where the old one was.
         file->sync();
         file->close();
     } catch (const Error&) {
         removeTemporary();
+        endedAs = failedOutcome();
         throw;
     }
     if (const int error = place->takeName(mayReplace, displayName)) {
         removeTemporary();
-        if (error == EEXIST) {
-            endedAs = Outcome::nameTaken;
-            throwOutputExists(displayName);
-        }
+        endedAs = failedOutcome();
+        if (error == EEXIST) return false;
         throw Error("Error - cannot put the complete file in place as " + baseName(displayName) + reason(error) + ".");
     }
     file.reset();
     runFiles.recordOutput(made);
+    return true;
+}
+
+// What stands under the name now decides: a regular file other than the one the
+// output was opened over (one that appeared, or took its place) needs the same
+// right as that one did, and gives the replacement its own access.
+void PendingOutput::prepareReplacement() {
+    struct stat present {};
+    if (place->examine(present) != 0 || !S_ISREG(present.st_mode) || identityOf(present) == replaced) return;
+    if (const int error = place->writeRight())
+        throw Error("Error - cannot put the complete file in place as " + baseName(displayName) + reason(error) + ".");
+    giveAccessOf(::fileno(file->file), *place, present, displayName);
+}
+
+PendingOutput::Outcome PendingOutput::failedOutcome() const {
+    struct stat present {};
+    return place->examine(present) == 0 ? Outcome::existingKept : Outcome::nothingLeft;
 }
 
 PendingOutput::Outcome PendingOutput::abandon(bool keepPartial) {
@@ -197,14 +221,13 @@ PendingOutput::Outcome PendingOutput::abandon(bool keepPartial) {
         case Kind::direct: file.reset(); return endedAs = Outcome::writtenThrough;
         case Kind::staged: break;
     }
-    endedAs = failedOutcome();
-    if (replaces || !keepPartial) {
+    if (!keepPartial) {
         removeTemporary();
-        return endedAs;
+        return endedAs = failedOutcome();
     }
     // Kept only where nothing stands under the name: a file never gets replaced here.
     try {
-        putInPlace(false);
+        if (!putInPlace(false)) return endedAs;
     } catch (const Error&) {
         return endedAs;
     }
