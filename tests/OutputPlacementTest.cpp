@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -330,6 +331,82 @@ TEST_F(OutputPlacement, StandardOutputThatIsAnInputIsRefused) {
     const RunResult written = appending("-cout a.qo", "", "out.wav");
     EXPECT_EQ(written.status, 0) << written.err;
     EXPECT_TRUE(bytes("small/out.wav") == wav);
+}
+
+// The -debug report is an output like the others: it replaces an earlier report,
+// and nothing else. A link, FIFO, device or folder under its name, an input of
+// the run or its standard output is refused without a hang; a report that cannot
+// be written is said, with its name and the reason, and the run ends with status
+// 1, while the input's own output stands complete.
+TEST_F(OutputPlacement, DebugReportIsWrittenLikeAnOutput) {
+    const Bytes wav = stereoWav(5000);
+    const Bytes container = compress("a", wav);
+    put("take.wav", wav);
+    const auto symlink = [this](const char* to, const char* name) { std::filesystem::create_symlink(to, dir / name); };
+    struct Case {
+        const char* what;
+        std::function<void()> setUp;
+        const char* args;
+        const char* stdoutFile;  // empty: captured
+        std::string error;       // the message's first line
+    };
+    const Case cases[] = {
+        {"a link to an input", [&] { symlink("a.wav", "debugenc.txt"); }, "-debug a.wav x.qo", "",
+         "Error - debugenc.txt is a symbolic link, and a report replaces only a regular file."},
+        {"a hard link to an input", [&] { std::filesystem::create_hard_link(dir / "a.qo", dir / "debugdec.txt"); },
+         "-debug a.qo x.wav", "", "Error - debugdec.txt is an input of this run, skipping."},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo((dir / "debugenc.txt").c_str(), 0600), 0); }, "-debug a.wav x.qo", "",
+         "Error - debugenc.txt is a FIFO, and a report replaces only a regular file."},
+        {"a link to a full device", [&] { symlink("/dev/full", "debugenc.txt"); }, "-debug a.wav x.qo", "",
+         "Error - debugenc.txt is a symbolic link, and a report replaces only a regular file."},
+        {"a folder", [&] { std::filesystem::create_directory(dir / "debugenc.txt"); }, "-debug a.wav x.qo", "",
+         "Error - debugenc.txt is a directory, not a file."},
+        {"standard output", [] {}, "-debug -cout a.qo", "debugdec.txt",
+         "Error - debugdec.txt is the standard output of this run, skipping."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.setUp();
+        launcher = "timeout 20";
+        const RunResult r = run(c.args, "", c.stdoutFile);
+        EXPECT_EQ(r.status, 1) << r.err;
+        const bool restoring = contains(c.args, "a.qo");
+        EXPECT_EQ(r.err, "\n" + c.error + "\nThe -debug report " + (restoring ? "debugdec.txt" : "debugenc.txt") +
+                             " was not written.\n(while " + (restoring ? "restoring a.qo" : "compressing a.wav") + ")\n");
+        EXPECT_TRUE(bytes("a.wav") == wav);
+        EXPECT_TRUE(bytes("a.qo") == container);
+        if (*c.stdoutFile == '\0') {
+            EXPECT_TRUE(bytes(restoring ? "x.wav" : "x.qo") == (restoring ? wav : container)) << "the output is not complete";
+        } else {
+            EXPECT_TRUE(bytes(c.stdoutFile) == wav);
+        }
+        EXPECT_TRUE(temporaries().empty());
+        for (const char* name : {"debugenc.txt", "debugdec.txt", "x.wav", "x.qo"}) std::filesystem::remove_all(dir / name);
+    }
+
+    // An earlier report is replaced, with -overwrite or without.
+    put("debugenc.txt", {'o', 'l', 'd'});
+    for (const char* args : {"-debug take.wav", "-debug -overwrite take.wav"}) {
+        SCOPED_TRACE(args);
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(slurp("debugenc.txt").rfind("Debug information ...\n\n", 0), 0u);
+    }
+
+    // A folder that may not be written, as another user.
+    std::string why;
+    if (!runAsNobody(why)) GTEST_SKIP() << "the case of a folder qo may not write: " << why << "; skipped";
+    std::filesystem::remove(dir / "debugenc.txt");
+    std::filesystem::create_directory(dir / "out");
+    std::filesystem::permissions(dir / "out", std::filesystem::perms::all);
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                          std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                          std::filesystem::perms::others_exec);
+    const RunResult r = run("-debug take.wav out/t.qo");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "\nCannot create the temporary file for debugenc.txt in the current folder (Permission denied).\n"
+                     "The -debug report debugenc.txt was not written.\n(while compressing take.wav)\n");
+    EXPECT_TRUE(exists("out/t.qo"));
 }
 
 }  // namespace

@@ -97,6 +97,6 @@ bool decodeFile(const std::string& givenName, const std::string& outName, RunFil
         const std::string kept = outcome == PendingOutput::Outcome::existingKept ? keptExistingNote(writer.name()) : "";
         std::fputs(withNote(kCrcWarning, kept).append("\n\n").c_str(), stderr);
     }
-    if (debugMode) writeDebugReport("debugdec.txt");
+    if (debugMode) writeDebugReport("debugdec.txt", files);
     return *intact;
 }

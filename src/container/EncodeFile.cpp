@@ -154,5 +154,5 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
         std::printf("\rFinished %s - size: %d ratio: %.1f%% time taken: %.1fs\n", baseName(inName).c_str(),
                     static_cast<int>(size), static_cast<double>(size / 2) / n * 100.0,
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
-    if (debugMode) writeDebugReport("debugenc.txt");
+    if (debugMode) writeDebugReport("debugenc.txt", files);
 }

@@ -27,6 +27,11 @@ namespace {
     throw Error("Error - " + baseName(name) + " cannot seek, and a container needs a file it can seek in.");
 }
 
+[[noreturn]] void throwNotRegular(const std::string& name, mode_t mode) {
+    const char* kind = S_ISLNK(mode) ? "a symbolic link" : S_ISFIFO(mode) ? "a FIFO" : S_ISSOCK(mode) ? "a socket" : "a device";
+    throw Error("Error - " + baseName(name) + " is " + kind + ", and a report replaces only a regular file.");
+}
+
 std::string reason(int error) { return std::string(" (") + std::strerror(error) + ")"; }
 
 // Gives the temporary file open as fd the access of the file at the output's
@@ -53,21 +58,24 @@ std::string keptExistingNote(const std::string& name) {
     return "The existing file " + baseName(name) + " was kept unchanged.";
 }
 
-PendingOutput::PendingOutput(const std::string& name, RunFiles& files, Access access)
-    : displayName(name), runFiles(files) {
+PendingOutput::PendingOutput(const std::string& name, RunFiles& files, Access access, Use use)
+    : displayName(name), runFiles(files), use(use) {
     if (name.empty()) {
         kind = Kind::console;
         files.refuseStandardOutput();
         file = std::make_unique<BinaryFile>(name, false);
         return;
     }
-    place = std::make_unique<OutputFolder>(name, true);
+    const bool report = use == Use::report;
+    place = std::make_unique<OutputFolder>(name, !report);
     struct stat present {};
     const bool exists = place->examine(present) == 0;
-    if (exists) files.refuseAsOutput(name, identityOf(present));
+    if (exists && report) files.refuseAsReport(name, identityOf(present));
+    if (exists && !report) files.refuseAsOutput(name, identityOf(present));
     if (exists && S_ISDIR(present.st_mode)) throwIsDirectory(name);
+    if (exists && report && !S_ISREG(present.st_mode)) throwNotRegular(name, present.st_mode);
     // Anything under the name, a dangling symlink included, refuses it.
-    if (!overwriteMode && place->nameExisted()) throwOutputExists(name);
+    if (!overwriteMode && !report && place->nameExisted()) throwOutputExists(name);
     if (exists && !S_ISREG(present.st_mode)) {
         openDirect(access, S_ISFIFO(present.st_mode) || S_ISSOCK(present.st_mode));
         return;
@@ -157,7 +165,7 @@ PendingOutput::Outcome PendingOutput::commit(bool complete) {
             return endedAs;
         case Kind::staged: break;
     }
-    if (!putInPlace(complete && overwriteMode)) {
+    if (!putInPlace(use == Use::report || (complete && overwriteMode))) {
         if (!complete) return endedAs = Outcome::existingKept;
         endedAs = Outcome::nameTaken;
         throwOutputExists(displayName);
@@ -193,7 +201,7 @@ bool PendingOutput::putInPlace(bool mayReplace) {
         throw Error("Error - cannot put the complete file in place as " + baseName(displayName) + reason(error) + ".");
     }
     file.reset();
-    runFiles.recordOutput(made);
+    if (use == Use::output) runFiles.recordOutput(made);
     return true;
 }
 

@@ -26,19 +26,24 @@
 // - something that is no regular file (a FIFO, a device): written through;
 // - a directory: refused before any work;
 // - an empty name: standard output, written through.
+// The -debug report (Use::report) replaces an earlier report of its name whatever
+// overwriteMode says, but nothing else: a link, FIFO or device under its name is
+// refused, never followed or written through.
 // Every step goes through one descriptor of the output's folder (OutputFolder).
 class PendingOutput {
 public:
     // What the writer does with the output: a container patches its header, so
     // it needs an output that can seek.
     enum class Access { inOrder, seeking };
+    // Whose output it is: a file the run makes from an input, or the -debug report.
+    enum class Use { output, report };
 
     // Throws Error when the output cannot be opened: it is one of the run's files
     // (an input, standard input or output among them, or an output written
     // already), exists (without overwriteMode), is a directory, cannot seek where
     // seeking is needed, or the system refuses to create it. What the output puts
     // in place is recorded in files.
-    PendingOutput(const std::string& name, RunFiles& files, Access access = Access::inOrder);
+    PendingOutput(const std::string& name, RunFiles& files, Access access = Access::inOrder, Use use = Use::output);
     // Removes a temporary file that was neither put in place nor kept.
     ~PendingOutput();
     PendingOutput(const PendingOutput&) = delete;
@@ -93,6 +98,7 @@ private:
 
     std::string displayName;  // the name the user gave
     RunFiles& runFiles;
+    Use use;
     FileIdentity made;        // the file this output writes, once opened
     std::unique_ptr<OutputFolder> place;  // where a named output is put; none for standard output
     std::string leftover;

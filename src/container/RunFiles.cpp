@@ -21,6 +21,12 @@ void RunFiles::refuseAsOutput(const std::string& shown, const FileIdentity& file
         throw Error("Error - " + baseName(shown) + " was already written in this run, skipping.");
 }
 
+void RunFiles::refuseAsReport(const std::string& shown, const FileIdentity& file) const {
+    refuseAsOutput(shown, file);
+    if (identityOfDescriptor(STDOUT_FILENO) == file)
+        throw Error("Error - " + baseName(shown) + " is the standard output of this run, skipping.");
+}
+
 // Only a regular file counts: what is written to a pipe or a terminal cannot
 // reach the bytes of an input.
 void RunFiles::refuseStandardOutput() const {

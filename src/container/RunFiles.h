@@ -25,6 +25,9 @@ public:
     void refuseAsOutput(const std::string& shown, const FileIdentity& file) const;
     // Throws Error when standard output is a file that is one of the run's inputs.
     void refuseStandardOutput() const;
+    // Throws Error when the file under the report's name shown is one an output
+    // may not take, or the file open as standard output.
+    void refuseAsReport(const std::string& shown, const FileIdentity& file) const;
     // Counts a file as an output this run has put in place.
     void recordOutput(const FileIdentity& file) { written.insert(file); }
 
