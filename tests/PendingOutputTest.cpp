@@ -53,9 +53,11 @@ TEST_F(PendingOutputTest, CloseThatFailsIsAnError) {
 }
 
 // A file that appears under the name while the output is written is never
-// replaced without overwriteMode; with it, it is.
+// replaced without overwriteMode; with it, it is, and its replacement gets that
+// file's access, not that of a new file.
 TEST_F(PendingOutputTest, FileThatAppearsMeanwhileIsReplacedOnlyWhenOverwriting) {
     RunFiles files;
+    const mode_t savedMask = ::umask(022);
     for (bool overwrite : {false, true}) {
         SCOPED_TRACE(overwrite);
         overwriteMode = overwrite;
@@ -63,9 +65,13 @@ TEST_F(PendingOutputTest, FileThatAppearsMeanwhileIsReplacedOnlyWhenOverwriting)
         PendingOutput out(path("a.qo"), files);
         write(out, "new");
         testsupport::writeFileBytes(path("a.qo"), {'o', 't', 'h', 'e', 'r'});
+        ASSERT_EQ(::chmod(path("a.qo").c_str(), 0600), 0);
         if (overwrite) {
             out.commit();
             EXPECT_EQ(readFileBytes(path("a.qo")), (Bytes{'n', 'e', 'w'}));
+            struct stat info {};
+            ASSERT_EQ(::stat(path("a.qo").c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, 0600u) << "wider than the file it replaced";
         } else {
             EXPECT_EQ(errorOf([&] { out.commit(); }),
                       "File " + path("a.qo") + " already exists, skipping (-overwrite forces overwrite).");
@@ -73,6 +79,7 @@ TEST_F(PendingOutputTest, FileThatAppearsMeanwhileIsReplacedOnlyWhenOverwriting)
         }
         EXPECT_EQ(entries(), 1u);
     }
+    ::umask(savedMask);
 }
 
 // Without overwriteMode anything under the name is refused and left untouched:

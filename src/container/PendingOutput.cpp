@@ -28,7 +28,10 @@ namespace {
 }
 
 [[noreturn]] void throwNotRegular(const std::string& name, mode_t mode) {
-    const char* kind = S_ISLNK(mode) ? "a symbolic link" : S_ISFIFO(mode) ? "a FIFO" : S_ISSOCK(mode) ? "a socket" : "a device";
+    const char* kind = S_ISLNK(mode)    ? "a symbolic link"
+                       : S_ISFIFO(mode) ? "a FIFO"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : "a device";
     throw Error("Error - " + baseName(name) + " is " + kind + ", and a report replaces only a regular file.");
 }
 
