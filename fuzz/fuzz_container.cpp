@@ -61,7 +61,8 @@ Restored restore(const std::string& in, const std::string& out, bool fromStdin) 
     Restored r;
     stdinMode = fromStdin;
     try {
-        r.intact = decodeFile(in, out);
+        RunFiles files;
+        r.intact = decodeFile(in, out, files);
     } catch (const Error&) {
         r.failed = true;
     }

@@ -77,12 +77,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string container = fuzzsupport::scratchPath("packed.qo");
     const std::string back = fuzzsupport::scratchPath("restored.wav");
     try {
-        encodeFile(in, container, seekable, high);
+        RunFiles files;
+        encodeFile(in, container, seekable, high, files);
     } catch (const Error&) {
         return 0;
     }
     try {
-        if (!decodeFile(container, back)) failure("checksum mismatch", "");
+        RunFiles files;
+        if (!decodeFile(container, back, files)) failure("checksum mismatch", "");
     } catch (const Error& e) {
         failure("decoder error:", e.message);
     }

@@ -110,7 +110,8 @@ Visit readAlongPlan(const std::string& name, const Plan& plan, const std::string
         }
         if (reader.version >= 3) {
             std::filesystem::remove(trailerOut);
-            WavWriter writer(trailerOut);
+            RunFiles files;
+            WavWriter writer(trailerOut, files);
             reader.copyTrailer(writer);
             writer.finish();
             visit.trailerCopied = true;

@@ -290,13 +290,15 @@ TEST_F(ProgramRun, FailureMessagesNameTheInput) {
          "\nError - file standard input does not appear to be in .qo format!\n"},
         {"container stream with a wrong trailer offset", "-cinout", badTrailer,
          "\nError - file standard input has a damaged trailer offset; the trailer was not restored.\n"
-         "The samples are complete and match their checksum; the chunks after them were not restored.\n"},
+         "The samples are complete and match their checksum; the chunks after them were not restored.\n"
+         "What was written to standard output is incomplete.\n"},
         {"WAV stream without a length", "-cin x.wav", noLength, noLengthMessage + "(while compressing standard input)\n"},
         {"WAV file without a length", "n.wav", {}, noLengthMessage + "(while compressing n.wav)\n"},
         {"WAV stream of 2 GB", "-cin x.wav", huge,
          "\nError - wav data of 2 GB or more is not supported.\n(while compressing standard input)\n"},
         {"message naming the input", "missing.qo", {}, "\nFile missing.qo not found.\n"},
-        {"message naming no file", "cut.qo", {}, "\nError - unexpected end of file.\n(while restoring cut.qo)\n"},
+        {"message naming no file", "cut.qo", {},
+         "\nError - unexpected end of file.\nNothing was kept under the name cut.wav.\n(while restoring cut.qo)\n"},
         // cut.qo inside xcut.qo.wav is not the input's name.
         {"message naming a longer name", "cut.qo xcut.qo.wav", {},
          "\nFile xcut.qo.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring cut.qo)\n"},

@@ -184,7 +184,7 @@ TEST_F(OldContainerProgram, ChannelCountsOtherThanOneAndTwoEndTheFile) {
             const RunResult r = run("-overwrite c.qo out.wav");
             EXPECT_EQ(r.status, 1);
             EXPECT_EQ(r.err, "\nError - unsupported channel count " + std::to_string(channels) +
-                                 " in container.\n(while restoring c.qo)\n");
+                                 " in container.\nNothing was kept under the name out.wav.\n(while restoring c.qo)\n");
         }
     }
 }
@@ -226,12 +226,13 @@ TEST_F(OldContainerProgram, DamagedSeekEntryEndsInAnErrorOrTheChecksumWarning) {
         const RunResult r = piped ? run(c.args, "d.qo", "out.wav") : run(c.args);
         EXPECT_EQ(r.status, 1);
         if (!c.error.empty()) {
-            // A named output keeps the first segment's samples and says so.
-            const std::string note = "The restore is incomplete: out.wav holds only the first " +
-                                     std::to_string(16 * 73728) + " of " + std::to_string(sampleCount) +
-                                     " samples.\n";
-            EXPECT_EQ(r.err, c.error + (piped ? "" : note) + "(while restoring " +
-                                 (piped ? "standard input" : "d.qo") + ")\n");
+            // A named output keeps the first segment's samples and says so; what
+            // went to standard output is said to be incomplete.
+            const std::string note = piped ? "What was written to standard output is incomplete.\n"
+                                           : "The restore is incomplete: out.wav holds only the first " +
+                                                 std::to_string(16 * 73728) + " of " + std::to_string(sampleCount) +
+                                                 " samples.\n";
+            EXPECT_EQ(r.err, c.error + note + "(while restoring " + (piped ? "standard input" : "d.qo") + ")\n");
         } else {
             EXPECT_TRUE(r.err == "Warning: CRC check failed!\n(while restoring " +
                                      std::string(piped ? "standard input" : "d.qo") + ")\n\n" ||

@@ -19,76 +19,11 @@
 #include <thread>
 #include <vector>
 
-#include "ProgramRun.h"
-#include "TestSupport.h"
+#include "OutputSafety.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using testsupport::readFileBytes;
-using testsupport::writeFileBytes;
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-// The name qo gives an output while it is written.
-bool isTemporary(const std::string& name) { return name.rfind(".qo-", 0) == 0; }
-
-uint32_t le32(const Bytes& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
-}
-
-// Real stereo audio repeated to the given number of values, with a chunk after
-// the samples, as recorders write them.
-Bytes stereoWav(size_t values, int16_t sign = 1) {
-    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_bass_st.wav"));
-    std::vector<int16_t> samples;
-    while (samples.size() < values)
-        for (int16_t s : pcm.samples) samples.push_back(static_cast<int16_t>(sign * s));
-    samples.resize(values);
-    Bytes wav = testsupport::canonicalWav(2, samples);
-    const Bytes trailer = {'J', 'U', 'N', 'K', 6, 0, 0, 0, 't', 'a', 'g', 's', '!', '!'};
-    wav.insert(wav.end(), trailer.begin(), trailer.end());
-    const uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
-    for (int i = 0; i < 4; ++i) wav[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
-    return wav;
-}
-
-// Over 21 blocks of 61440 values: two coding segments.
-constexpr size_t kTwoSegments = 21u * 61440u;
-// Over a minute of stereo: long enough to be interrupted part-way.
-constexpr size_t kLong = 90u * 61440u;
-
-class OutputSafety : public ProgramRun {
-protected:
-    void SetUp() override {
-        ProgramRun::SetUp();
-        launcher = "timeout 120";
-    }
-
-    Bytes bytes(const std::string& name) const { return readFileBytes((dir / name).string()); }
-    void put(const std::string& name, const Bytes& content) const { writeFileBytes((dir / name).string(), content); }
-
-    // Compresses content as name.wav into name.qo and returns the container.
-    Bytes compress(const std::string& name, const Bytes& content, const std::string& flags = "") {
-        put(name + ".wav", content);
-        const RunResult r = run("-overwrite " + flags + " " + name + ".wav " + name + ".qo");
-        EXPECT_EQ(r.status, 0) << r.err;
-        return bytes(name + ".qo");
-    }
-
-    // The name of the temporary file of a running output, once it holds at least minSize bytes.
-    std::string awaitTemporary(uintmax_t minSize) const {
-        for (int i = 0; i < 20000; ++i) {
-            for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-                std::error_code ec;
-                if (isTemporary(entry.path().filename()) && std::filesystem::file_size(entry.path(), ec) >= minSize)
-                    return entry.path().filename();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return "";
-    }
-};
+using namespace outputtests;
 
 // A restore over an existing file that fails for any reason leaves that file as
 // it was, and says so; nothing else remains.
@@ -151,21 +86,44 @@ TEST_F(OutputSafety, FailedRestoreToANewNameKeepsWhatWasRestored) {
     EXPECT_EQ(le32(partial, 40), 2 * kept) << "data size";
     EXPECT_TRUE(std::equal(partial.begin() + 44, partial.end(), wav.begin() + 44)) << "the samples restored";
     EXPECT_TRUE(std::equal(partial.begin() + 8, partial.begin() + 40, wav.begin() + 8)) << "the stored header";
+}
 
-    // Damage in the first block leaves nothing to keep.
+// An error within the first block leaves no sample to keep, and says so: nothing
+// is kept under a new name; what went to standard output is incomplete.
+TEST_F(OutputSafety, ErrorInTheFirstBlockSaysWhatWasKept) {
+    const Bytes intact = compress("c", stereoWav(kTwoSegments));
     Bytes early = intact;
     early[25 + le32(intact, 12) + 40] ^= 0x5A;
-    put("d.qo", early);
-    std::filesystem::remove(dir / "new.wav");
-    const RunResult nothing = run("d.qo new.wav");
-    EXPECT_EQ(nothing.status, 1);
-    EXPECT_FALSE(contains(nothing.err, "new.wav")) << nothing.err;
-    expectOnly({"c.wav", "c.qo", "d.qo"});
+    put("early.qo", early);
+    put("cut.qo", Bytes(intact.begin(), intact.begin() + 5000));
+    const struct {
+        const char* args;
+        const char* limit;  // shell prefix that limits the run
+        std::string err;
+    } cases[] = {
+        {"early.qo new.wav", "", "\nInput data corrupt\nNothing was kept under the name new.wav.\n(while restoring early.qo)\n"},
+        {"cut.qo new.wav", "",
+         "\nError - unexpected end of file.\nNothing was kept under the name new.wav.\n(while restoring cut.qo)\n"},
+        {"c.qo new.wav", "ulimit -f 100;",
+         "\nError - cannot write to file new.wav (File too large).\nNothing was kept under the name new.wav.\n"
+         "(while restoring c.qo)\n"},
+        {"-cout c.qo cut.qo", "",
+         "\nError - unexpected end of file.\nWhat was written to standard output is incomplete.\n(while restoring cut.qo)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        launcher = std::string(c.limit) + "timeout 60";
+        const RunResult r = run(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        expectOnly({"c.wav", "c.qo", "early.qo", "cut.qo"});
+    }
 }
 
 // A signal whose default action ends the process, part-way through a compress
 // or a restore over an existing file: the run ends by that signal, the temporary
-// file is gone and the existing file is unchanged. A signal the caller ignores
+// file is gone and the existing file is unchanged; the faults and the real-time
+// signals too. A signal the caller ignores
 // stays ignored.
 TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
     const Bytes wav = stereoWav(kLong);
@@ -183,7 +141,10 @@ TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
         {{"long.wav", "new.qo"}, container.size() / 3, {SIGINT, SIGTERM, SIGHUP}},
         {{"-overwrite", "stored.qo", "old.wav"},
          wav.size() / 2,
-         {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2}},
+         {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2,
+          // faults, as a crash or abort() raises them, and the rest
+          SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS, SIGIO, SIGPWR, SIGSTKFLT,
+          SIGRTMIN, SIGRTMIN + 7, SIGRTMAX}},
     };
     for (const Case& c : runs) {
         for (int sig : c.signals) {
@@ -214,21 +175,65 @@ TEST_F(OutputSafety, InterruptedRunsLeaveNothingBehind) {
 
 // A file that appears under the name of a restore's new output while it runs is
 // kept: the restore fails with the "already exists" message, and the run goes on
-// with its next input.
+// with its next input. That file is not the run's own output: a later input with
+// the same output name is told that it exists, not that the run wrote it.
 TEST_F(OutputSafety, FileAppearingDuringARestoreIsKept) {
     const Bytes wav = stereoWav(kLong);
     put("x.qo", compress("c", wav));
     const Bytes small = stereoWav(5000, -1);
     put("y.qo", compress("d", small));
-    const pid_t pid = start({"x.qo", "y.qo"}, "run");
+    std::filesystem::create_directory(dir / "x.qo.d");
+    put("x.qo.d/z.qo", bytes("y.qo"));  // its output name is x.wav too
+    const pid_t pid = start({"x.qo", "y.qo", "x.qo.d/z.qo"}, "run");
     EXPECT_NE(awaitTemporary(wav.size() / 3), "") << "no temporary file grew";
     const Bytes other = {'o', 't', 'h', 'e', 'r'};
     put("x.wav", other);
     EXPECT_EQ(finish(pid), 1);
-    EXPECT_EQ(slurp("run.err"), "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring x.qo)\n");
+    EXPECT_EQ(slurp("run.err"),
+              "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring x.qo)\n"
+              "\nFile x.wav already exists, skipping (-overwrite forces overwrite).\n(while restoring x.qo.d/z.qo)\n");
     EXPECT_TRUE(bytes("x.wav") == other);
     EXPECT_TRUE(bytes("y.wav") == small) << "the next input was not restored";
-    expectOnly({"c.wav", "c.qo", "d.wav", "d.qo", "x.qo", "y.qo", "x.wav", "y.wav", "run.out", "run.err"});
+    expectOnly({"c.wav", "c.qo", "d.wav", "d.qo", "x.qo", "x.qo.d", "y.qo", "x.wav", "y.wav", "run.out", "run.err"});
+}
+
+// A restore whose samples fail their checksum never replaces a file, also not
+// one that appeared under its name while it ran, with -overwrite or without: the
+// decision is taken when the output is put in place. The container arrives slowly
+// through a FIFO, and the file appears meanwhile.
+TEST_F(OutputSafety, MismatchingRestoreNeverReplacesAFileThatAppeared) {
+    const Bytes wav = stereoWav(kTwoSegments);
+    Bytes container = compress("c", wav);
+    container.at(21 + le32(container, 12)) ^= 0x01;  // the stored checksum
+    ASSERT_EQ(::mkfifo((dir / "p.qo").c_str(), 0600), 0);
+    const Bytes other = {'o', 't', 'h', 'e', 'r'};
+    for (const char* flags : {"-overwrite", ""}) {
+        SCOPED_TRACE(flags);
+        std::filesystem::remove(dir / "x.wav");
+        std::vector<std::string> args = {"p.qo", "x.wav"};
+        if (*flags != '\0') args.insert(args.begin(), flags);
+        const pid_t pid = start(args, "run");
+        // A run that ended early must fail the test, not end it by SIGPIPE; qo keeps its own.
+        const struct Unpiped {
+            void (*saved)(int) = std::signal(SIGPIPE, SIG_IGN);
+            ~Unpiped() { std::signal(SIGPIPE, saved); }
+        } unpiped;
+        const int fifo = ::open((dir / "p.qo").c_str(), O_WRONLY);
+        ASSERT_GE(fifo, 0);
+        const size_t half = container.size() / 2;
+        ASSERT_EQ(::write(fifo, container.data(), half), static_cast<ssize_t>(half));
+        EXPECT_NE(awaitTemporary(wav.size() / 4), "") << "no temporary file grew";
+        put("x.wav", other);
+        ASSERT_EQ(::write(fifo, container.data() + half, container.size() - half),
+                  static_cast<ssize_t>(container.size() - half));
+        ::close(fifo);
+        EXPECT_EQ(finish(pid), 1);
+        EXPECT_EQ(slurp("run.err"), "Warning: CRC check failed!\nThe existing file x.wav was kept unchanged.\n(while restoring p.qo)\n\n");
+        EXPECT_TRUE(bytes("x.wav") == other);
+        std::filesystem::remove(dir / "run.out");
+        std::filesystem::remove(dir / "run.err");
+        expectOnly({"c.wav", "c.qo", "p.qo", "x.wav"});
+    }
 }
 
 // Restores racing for one new name: one of them puts its file there, every
@@ -419,15 +424,8 @@ TEST_F(OutputSafety, ContainerNamesThatCannotSeekAreRefused) {
 TEST_F(OutputSafety, FolderThatCannotBeWrittenIsNamed) {
     const Bytes wav = stereoWav(5000);
     const Bytes container = compress("c", wav);
-    if (::geteuid() == 0) {
-        if (std::system("command -v setpriv >/dev/null") != 0)
-            GTEST_SKIP() << "root writes every folder, and setpriv is not installed to run qo as another user; test skipped";
-        launcher = "setpriv --reuid=65534 --regid=65534 --clear-groups timeout 60";
-        // The scratch folder must be reachable by that user: a checkout under a
-        // private folder (mktemp -d makes them 0700) is not.
-        if (std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups test -x '" + dir.string() + "'").c_str()) != 0)
-            GTEST_SKIP() << "the scratch folder is not reachable by another user here; test skipped";
-    }
+    std::string why;
+    if (::geteuid() == 0 && !runAsNobody(why)) GTEST_SKIP() << "root writes every folder, and " << why << "; test skipped";
     std::filesystem::create_directory(dir / "ro");
     std::filesystem::permissions(dir, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                           std::filesystem::perms::group_exec | std::filesystem::perms::others_read |

@@ -44,7 +44,8 @@ protected:
 // A write error that shows only when the file is closed fails the commit, and
 // nothing takes the name.
 TEST_F(PendingOutputTest, CloseThatFailsIsAnError) {
-    PendingOutput out(path("a.qo"));
+    RunFiles files;
+    PendingOutput out(path("a.qo"), files);
     write(out, "buffered, not yet written");
     ::close(::fileno(out.stream().file));  // the close's flush now fails
     EXPECT_EQ(errorOf([&] { out.commit(); }), "Error - cannot write to file " + path("a.qo") + " (Bad file descriptor).");
@@ -52,18 +53,25 @@ TEST_F(PendingOutputTest, CloseThatFailsIsAnError) {
 }
 
 // A file that appears under the name while the output is written is never
-// replaced without overwriteMode; with it, it is.
+// replaced without overwriteMode; with it, it is, and its replacement gets that
+// file's access, not that of a new file.
 TEST_F(PendingOutputTest, FileThatAppearsMeanwhileIsReplacedOnlyWhenOverwriting) {
+    RunFiles files;
+    const mode_t savedMask = ::umask(022);
     for (bool overwrite : {false, true}) {
         SCOPED_TRACE(overwrite);
         overwriteMode = overwrite;
         fs::remove(path("a.qo"));
-        PendingOutput out(path("a.qo"));
+        PendingOutput out(path("a.qo"), files);
         write(out, "new");
         testsupport::writeFileBytes(path("a.qo"), {'o', 't', 'h', 'e', 'r'});
+        ASSERT_EQ(::chmod(path("a.qo").c_str(), 0600), 0);
         if (overwrite) {
             out.commit();
             EXPECT_EQ(readFileBytes(path("a.qo")), (Bytes{'n', 'e', 'w'}));
+            struct stat info {};
+            ASSERT_EQ(::stat(path("a.qo").c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, 0600u) << "wider than the file it replaced";
         } else {
             EXPECT_EQ(errorOf([&] { out.commit(); }),
                       "File " + path("a.qo") + " already exists, skipping (-overwrite forces overwrite).");
@@ -71,18 +79,20 @@ TEST_F(PendingOutputTest, FileThatAppearsMeanwhileIsReplacedOnlyWhenOverwriting)
         }
         EXPECT_EQ(entries(), 1u);
     }
+    ::umask(savedMask);
 }
 
 // Without overwriteMode anything under the name is refused and left untouched:
 // a file, one that cannot be read, a dangling symlink.
 TEST_F(PendingOutputTest, ExistingNamesAreRefusedUntouched) {
+    RunFiles files;
     testsupport::writeFileBytes(path("exists.qo"), {1, 2, 3});
     testsupport::writeFileBytes(path("locked.qo"), {4, 5});
     fs::permissions(path("locked.qo"), fs::perms::none);
     fs::create_symlink(path("nowhere.qo"), path("dangling.qo"));
     for (const char* name : {"exists.qo", "locked.qo", "dangling.qo"}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(errorOf([&] { PendingOutput out(path(name)); }),
+        EXPECT_EQ(errorOf([&] { PendingOutput out(path(name), files); }),
                   "File " + path(name) + " already exists, skipping (-overwrite forces overwrite).");
     }
     EXPECT_EQ(readFileBytes(path("exists.qo")), (Bytes{1, 2, 3}));
@@ -93,7 +103,7 @@ TEST_F(PendingOutputTest, ExistingNamesAreRefusedUntouched) {
 }
 
 // A replacement keeps the permission bits of the file it replaces, but never a
-// set-user-ID, set-group-ID or sticky bit.
+// set-user-ID, set-group-ID or sticky bit. A read-only file only root may replace.
 TEST_F(PendingOutputTest, ReplacementKeepsThePermissionBitsOnly) {
     overwriteMode = true;
     const struct {
@@ -102,9 +112,11 @@ TEST_F(PendingOutputTest, ReplacementKeepsThePermissionBitsOnly) {
     } cases[] = {{0440, 0440}, {0600, 0600}, {06755, 0755}, {01777, 0777}, {02640, 0640}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.before);
+        if ((c.before & 0200) == 0 && ::geteuid() != 0) continue;
+        RunFiles files;  // each round replaces the output of the one before
         testsupport::writeFileBytes(path("a.wav"), {'o', 'l', 'd'});
         ASSERT_EQ(::chmod(path("a.wav").c_str(), c.before), 0);
-        PendingOutput out(path("a.wav"));
+        PendingOutput out(path("a.wav"), files);
         write(out, "new");
         out.commit();
         struct stat info {};
@@ -122,7 +134,8 @@ TEST_F(PendingOutputTest, NewOutputFollowsTheUmask) {
         const mode_t saved = ::umask(mask);
         fs::remove(path("a.qo"));
         {
-            PendingOutput out(path("a.qo"));
+            RunFiles files;
+            PendingOutput out(path("a.qo"), files);
             write(out, "new");
             out.commit();
         }
@@ -137,7 +150,8 @@ TEST_F(PendingOutputTest, NewOutputFollowsTheUmask) {
 // ends there: the writer's failure path must not touch the stream the failed
 // commit closed, the file that appeared stays, and nothing else remains.
 TEST_F(PendingOutputTest, RestoreThatLosesItsNameEndsWithTheCommit) {
-    WavWriter writer(path("a.wav"));
+    RunFiles files;
+    WavWriter writer(path("a.wav"), files);
     const std::string riff = "RIFF\x24\x00\x00\x00WAVE";
     std::string fmt = "fmt ";
     fmt.resize(24, '\x01');
@@ -154,6 +168,7 @@ TEST_F(PendingOutputTest, RestoreThatLosesItsNameEndsWithTheCommit) {
 // A failed output: an existing file stays; where none stood, what was written is
 // kept only when asked for.
 TEST_F(PendingOutputTest, AbandonedOutputs) {
+    RunFiles files;
     overwriteMode = true;
     const struct {
         bool existing;
@@ -171,7 +186,7 @@ TEST_F(PendingOutputTest, AbandonedOutputs) {
         const std::string name = path("a" + std::to_string(index++) + ".wav");
         SCOPED_TRACE(name);
         if (c.existing) testsupport::writeFileBytes(name, {'o', 'l', 'd'});
-        PendingOutput out(name);
+        PendingOutput out(name, files);
         write(out, "part");
         EXPECT_EQ(out.abandon(c.keep), c.outcome);
         if (c.content == nullptr) {

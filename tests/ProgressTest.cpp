@@ -47,7 +47,8 @@ TEST(Progress, DebugReportLinesAndLayout) {
     timerTotals["Report check timer"] = 12345678;
     const std::string path =
         (std::filesystem::temp_directory_path() / ("qo_report_" + std::to_string(::getpid()) + ".txt")).string();
-    writeDebugReport(path);
+    RunFiles files;
+    writeDebugReport(path, files);
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -163,8 +164,11 @@ TEST_F(SystemFault, StandardInputEndingEarly) {
     expectOnly({"a.wav", "a.qo", "cut.wav", "cut.qo"});
 }
 
-// Once an output has its name, its folder is synced, so that the new name
-// itself is on the disk when the file counts as finished.
+// The output's folder is opened once, before the output is written: the
+// temporary file is created in it, renamed to its name in it and the folder is
+// synced after the rename through that one descriptor, so that the new name
+// itself is on the disk when the file counts as finished, and a folder moved
+// meanwhile cannot part the temporary file from the folder of its name.
 TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
     if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
     compressOriginal();
@@ -172,13 +176,13 @@ TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
     std::filesystem::create_directory(dir / "sub");
     const struct {
         const char* args;
-        const char* output;
+        const char* entry;
         const char* folder;
     } cases[] = {
         {"x.qo", "x.wav", "."},
-        {"x.qo sub/r.wav", "sub/r.wav", "sub/"},
-        {"-overwrite x.qo sub/r.wav", "sub/r.wav", "sub/"},  // replaced by a plain rename
-        {"a.wav sub/c.qo", "sub/c.qo", "sub/"},
+        {"x.qo sub/r.wav", "r.wav", "sub/"},
+        {"-overwrite x.qo sub/r.wav", "r.wav", "sub/"},  // replaced by a plain rename
+        {"a.wav sub/c.qo", "c.qo", "sub/"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -186,30 +190,41 @@ TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
         ASSERT_EQ(run(c.args).status, 0);
         const std::vector<std::string> calls = linesOf(slurp("trace.txt"));
         std::filesystem::remove(dir / "trace.txt");
-        size_t at = 0;
-        const std::string renamed = std::string("\"") + c.output + "\"";
-        while (at < calls.size() && !(contains(calls[at], "rename") && contains(calls[at], renamed) &&
-                                      contains(calls[at], ") = 0")))
-            ++at;
-        ASSERT_LT(at, calls.size()) << "no rename to " << c.output;
+        const auto next = [&](size_t at, const std::function<bool(const std::string&)>& match) {
+            while (at < calls.size() && !match(calls[at])) ++at;
+            return at;
+        };
         const std::string opening = std::string("openat(AT_FDCWD, \"") + c.folder + "\", O_RDONLY";
-        while (at < calls.size() && !(contains(calls[at], opening) && contains(calls[at], "O_DIRECTORY"))) ++at;
-        ASSERT_LT(at, calls.size()) << "the folder was not opened after the rename";
+        size_t at = next(0, [&](const std::string& call) { return contains(call, opening) && contains(call, "O_DIRECTORY"); });
+        ASSERT_LT(at, calls.size()) << "the folder was not opened";
         const std::string fd = calls[at].substr(calls[at].rfind("= ") + 2);
-        while (at < calls.size() && !(contains(calls[at], "fsync(" + fd + ")") && contains(calls[at], "= 0"))) ++at;
-        EXPECT_LT(at, calls.size()) << "the folder was not synced";
+        at = next(at, [&](const std::string& call) {
+            return contains(call, "openat(" + fd + ", \".qo-") && contains(call, "O_CREAT");
+        });
+        ASSERT_LT(at, calls.size()) << "the temporary file was not created in the folder's descriptor";
+        at = next(at, [&](const std::string& call) {
+            return contains(call, "rename") && contains(call, "(" + fd + ", \".qo-") &&
+                   contains(call, ", " + fd + ", \"" + c.entry + "\"") && contains(call, ") = 0");
+        });
+        ASSERT_LT(at, calls.size()) << "no rename to " << c.entry << " within the folder's descriptor";
+        at = next(at, [&](const std::string& call) { return contains(call, "fsync(" + fd + ")") && contains(call, "= 0"); });
+        EXPECT_LT(at, calls.size()) << "the folder was not synced after the rename";
     }
 }
 
 // System calls that fail while a finished restore is put in place. The file
 // fails with the system's reason and a note on what became of its output, or
 // succeeds where its output stands complete; the run never crashes and goes on
-// with its next input.
+// with its next input. A checksum mismatch found before is said as well.
 TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
     if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
     compressOriginal();
     std::filesystem::rename(dir / "a.qo", dir / "x.qo");
     std::filesystem::copy_file(dir / "x.qo", dir / "y.qo");
+    const std::vector<uint8_t> intact = readFileBytes((dir / "x.qo").string());
+    std::vector<uint8_t> mismatching = intact;
+    // The stored checksum, after a stored header shorter than 256 bytes: the samples still restore.
+    mismatching.at(21 + mismatching[12]) ^= 0x01;
     const std::vector<uint8_t> wav = originalBytes();
     const std::vector<uint8_t> old = {'o', 'l', 'd'};
     const char* const renames = "rename,renameat,renameat2";
@@ -221,6 +236,7 @@ TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
         int status;
         std::string err;
         const std::vector<uint8_t>* after;  // x.wav afterwards; nullptr: none
+        bool mismatch = false;              // x.qo's checksum does not match its samples
     };
     const Case cases[] = {
         {"the file's sync", {{"fsync", "error=EIO:when=1"}}, false, 1,
@@ -241,6 +257,10 @@ TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
          "\nError - cannot put the complete file in place as x.wav (Invalid cross-device link).\n"
          "The existing file x.wav was kept unchanged.\n" + restoring,
          &old},
+        {"the folder's sync after a checksum mismatch", {{"fsync", "error=EIO:when=2"}}, false, 1,
+         "\nWarning: CRC check failed!\nError - x.wav is in place, but its folder could not be synced to disk "
+         "(Input/output error).\n" + restoring,
+         &wav, true},
         {"no atomic rename: a link instead", {{"renameat2", "error=ENOSYS"}}, false, 0, "", &wav},
         {"a link whose temporary name stays", {{"renameat2", "error=ENOSYS"}, {"unlink,unlinkat", "error=EPERM"}}, false,
          0, "; it is a second name of x.wav.\n", &wav},
@@ -249,6 +269,7 @@ TEST_F(SystemFault, FailuresPuttingARestoreInPlace) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove(dir / "x.wav");
         if (c.existing) testsupport::writeFileBytes((dir / "x.wav").string(), old);
+        testsupport::writeFileBytes((dir / "x.qo").string(), c.mismatch ? mismatching : intact);
         // One list of the calls traced, which every injection needs, and one option per injection.
         std::string traced;
         std::string injected;

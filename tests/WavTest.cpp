@@ -81,7 +81,8 @@ protected:
             r.restHeaderSize = reader.restHeader.size();
             r.dataSize = reader.dataSize;
             const int32_t n = reader.dataSize / 2;
-            WavWriter writer(out);
+            RunFiles files;
+            WavWriter writer(out, files);
             writer.writeWavHeader(reader.riffHeader, reader.restHeader, n);
             Crc32 crc;
             std::vector<int16_t> block;
@@ -192,7 +193,8 @@ TEST_F(WavFiles, ChunksBeforeTheData) {
 TEST_F(WavFiles, SamplesAreWrittenLowByteFirst) {
     const std::string path = scratch("written.wav");
     {
-        WavWriter writer(path);
+        RunFiles files;
+        WavWriter writer(path, files);
         writer.writeWavSamples({0x1234, -2, INT16_MIN, 0x007F});
         writer.finish();
     }

@@ -7,10 +7,9 @@
 #include <vector>
 
 #include "app/Arguments.h"
-#include "app/RunInputs.h"
 #include "app/Usage.h"
-#include "app/WrittenOutputs.h"
 #include "container/Drivers.h"
+#include "container/RunFiles.h"
 #include "foundation/Arith.h"
 #include "foundation/Diagnostics.h"
 #include "foundation/Error.h"
@@ -41,12 +40,12 @@ void printLineEnd(std::FILE* stream) {
     std::fflush(stream);
 }
 
-bool runFile(Direction direction, const Job& job, const Arguments& arguments) {
+bool runFile(Direction direction, const Job& job, const Arguments& arguments, RunFiles& files) {
     if (direction == Direction::compress) {
-        encodeFile(job.inName, job.outName, arguments.seekable, arguments.high);
+        encodeFile(job.inName, job.outName, arguments.seekable, arguments.high, files);
         return true;
     }
-    return decodeFile(job.inName, job.outName);
+    return decodeFile(job.inName, job.outName, files);
 }
 
 // Prints a failure framed by line ends on standard error, with the line that
@@ -57,42 +56,17 @@ void reportFailure(const Error& error) {
     printLineEnd(stderr);
 }
 
-// The files one run may not write: its inputs and the outputs it has written.
-// Standard input is read once, by the first input that gets to it.
-struct RunFiles {
-    RunInputs inputs;
-    WrittenOutputs written;
-    std::optional<std::string> standardInputReadFor;
-};
-
-// An input of a run that reads standard input again would find it spent, and a
-// message about its format would blame a stream that was never given to it.
-void takeStandardInput(const Job& job, RunFiles& files) {
-    if (!stdinMode) return;
-    if (files.standardInputReadFor)
-        throw Error("Error - standard input was already read for " + *files.standardInputReadFor +
-                        "; it cannot be read again for " + job.inName + ", skipping.",
-                    Error::Subject::input);
-    files.standardInputReadFor = job.inName;
-}
-
 // Runs one file; an Error ends only this file. True when the file was done
 // without an error and its checksum matched.
 bool runGuarded(Direction direction, const Job& job, const Arguments& arguments, RunFiles& files) {
-    const std::string output = direction == Direction::decompress && stdoutMode ? std::string() : job.outName;
     const InputInHand inHand(direction == Direction::compress, inputName(stdinMode ? std::string() : job.inName));
-    std::optional<WrittenOutputs::Claim> claim;
-    bool done = false;
     try {
-        files.inputs.refuseAsOutput(output);
-        claim = files.written.claim(output);
-        takeStandardInput(job, files);
-        done = runFile(direction, job, arguments);
+        if (stdinMode) files.claimStandardInput(job.inName);
+        return runFile(direction, job, arguments, files);
     } catch (const Error& error) {
         reportFailure(error);
     }
-    if (claim) files.written.record(*claim, done);
-    return done;
+    return false;
 }
 
 int runArguments(const std::vector<std::string>& args) {
@@ -112,7 +86,7 @@ int runArguments(const std::vector<std::string>& args) {
     if (!plan) return rejectArguments(console);
     std::vector<std::string> inputNames;
     for (const Job& job : plan->jobs) inputNames.push_back(job.inName);
-    RunFiles files{RunInputs(inputNames, stdinMode), WrittenOutputs(), std::nullopt};
+    RunFiles files(inputNames, stdinMode);
     bool allDone = true;
     for (const Job& job : plan->jobs) allDone = runGuarded(plan->direction, job, arguments, files) && allDone;
     return allDone ? statusDone : statusFailed;

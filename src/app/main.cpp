@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/StandardStreams.h"
-#include "container/PendingOutput.h"
+#include "container/InterruptCleanup.h"
 
 int main(int argc, char** argv) {
     reserveStandardStreams();

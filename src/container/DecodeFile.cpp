@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "container/ContainerFormat.h"
@@ -16,22 +17,23 @@ namespace {
 
 const std::string kCrcWarning = "Warning: CRC check failed!";
 
-// Says what became of the output of a restore that did not end well; empty when
-// there is nothing to add.
+// Says what stands under the output name after a restore that failed, or what
+// standard output or a FIFO received; empty where the message says it already.
 std::string outcomeNote(PendingOutput::Outcome outcome, const WavWriter& writer, int32_t sampleCount) {
+    const std::string name = baseName(writer.name());
+    const std::string all = "all " + std::to_string(sampleCount) + " samples";
     switch (outcome) {
         case PendingOutput::Outcome::existingKept: return keptExistingNote(writer.name());
         case PendingOutput::Outcome::partialKept:
-            if (writer.samplesWritten() == sampleCount)
-                return baseName(writer.name()) + " holds all " + std::to_string(sampleCount) +
-                       " samples, without the chunks after them.";
-            return "The restore is incomplete: " + baseName(writer.name()) + " holds only the first " +
-                   std::to_string(writer.samplesWritten()) + " of " + std::to_string(sampleCount) + " samples.";
-        case PendingOutput::Outcome::nothingLeft:
-            if (writer.samplesWritten() > 0) return "Nothing was kept under the name " + baseName(writer.name()) + ".";
-            break;
-        case PendingOutput::Outcome::console:
-        case PendingOutput::Outcome::writtenThrough:
+            if (writer.samplesWritten() < sampleCount)
+                return "The restore is incomplete: " + name + " holds only the first " +
+                       std::to_string(writer.samplesWritten()) + " of " + std::to_string(sampleCount) + " samples.";
+            if (writer.trailerBytesWritten() > 0) return name + " holds " + all + ", but not all of the chunks after them.";
+            return name + " holds " + all + ", without the chunks after them.";
+        case PendingOutput::Outcome::nothingLeft: return "Nothing was kept under the name " + name + ".";
+        case PendingOutput::Outcome::console: return "What was written to standard output is incomplete.";
+        case PendingOutput::Outcome::writtenThrough: return "What was written to " + name + " is incomplete.";
+        case PendingOutput::Outcome::placed:
         case PendingOutput::Outcome::nameTaken:
         case PendingOutput::Outcome::inPlace: break;
     }
@@ -51,52 +53,52 @@ void restoreSamples(ContainerReader& reader, WavWriter& writer, const std::strin
 }
 
 // Copies the chunks that followed the samples. A failure here leaves every sample
-// restored, so its message says so, and says whether they matched their checksum.
+// restored, so its message says so, and whether they matched their checksum.
 void restoreTrailer(ContainerReader& reader, WavWriter& writer, bool intact) {
     if (reader.version < 3 || !headerMode) return;
     try {
         reader.copyTrailer(writer);
     } catch (const Error& failure) {
         const std::string samples = intact ? "The samples are complete and match their checksum;"
-                                           : kCrcWarning + "\nThe samples are complete, but";
-        throw Error(withNote(failure.message, samples + " the chunks after them were not restored."), failure.subject);
+                                           : "The samples are complete, but";
+        throw failure.noted(samples + " the chunks after them were not restored.");
     }
 }
 
 }  // namespace
 
-bool decodeFile(const std::string& givenName, const std::string& outName) {
+bool decodeFile(const std::string& givenName, const std::string& outName, RunFiles& files) {
     const std::string inName = stdinMode ? std::string() : givenName;
     startTimer("everything");
     ContainerReader reader(inName);
-    WavWriter writer(stdoutMode ? std::string() : outName);
+    WavWriter writer(stdoutMode ? std::string() : outName, files);
     Crc32 crc;
-    bool intact = false;
-    std::string keptNote;
+    // Known once every sample is restored; a mismatch is said whatever follows.
+    std::optional<bool> intact;
+    PendingOutput::Outcome outcome = PendingOutput::Outcome::placed;
     try {
         restoreSamples(reader, writer, "Decoding " + displayName(inputName(inName)), crc);
         // Compared before the trailer is read, so that damaged samples are reported
         // whatever becomes of the trailer.
         intact = crc.value() == reader.storedCrc;
-        restoreTrailer(reader, writer, intact);
-        // Samples that do not match their checksum never replace an existing file.
-        if (intact || !writer.replacesFile())
-            writer.finish();
-        else
-            keptNote = outcomeNote(writer.abandon(), writer, reader.sampleCount);
+        restoreTrailer(reader, writer, *intact);
+        outcome = writer.finish(*intact);
     } catch (const Error& failure) {
-        throw Error(withNote(failure.message, outcomeNote(writer.abandon(), writer, reader.sampleCount)),
-                    failure.subject);
+        // Any failure of the restore ends here, whatever step it came from.
+        const std::string note = outcomeNote(writer.abandon(), writer, reader.sampleCount);
+        const std::string warning = intact == false ? kCrcWarning : std::string();
+        throw Error(withNote(warning, failure.message), failure.subject).noted(note).noted(writer.leftoverNote());
     }
     stopTimer("everything");
 
     if (!stdoutMode)
         std::printf("\rFinished %s - time taken: %.1fs        \n", baseName(inputName(inName)).c_str(),
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
-    if (!intact) {
-        printWarning(withNote(kCrcWarning, keptNote));
+    if (intact == false) {
+        const std::string kept = outcome == PendingOutput::Outcome::existingKept ? keptExistingNote(writer.name()) : "";
+        printWarning(withNote(kCrcWarning, kept));
         std::fputs("\n", stderr);
     }
-    if (debugMode) writeDebugReport("debugdec.txt");
-    return intact;
+    if (debugMode) writeDebugReport("debugdec.txt", files);
+    return *intact;
 }

@@ -117,7 +117,7 @@ int64_t writeContainer(WavReader& wav, PendingOutput& pending, int32_t n, bool s
 
 }  // namespace
 
-void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high) {
+void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high, RunFiles& files) {
     startTimer("everything");
     WavReader wav(stdinMode ? std::string() : inName);
     const int channels = fmtChannels(wav.restHeader);
@@ -139,14 +139,14 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     else if (channels > 2)
         printWarning("Warning: wav file contains more than 2 channels - only mono or stereo currently supported!");
 
-    PendingOutput pending(outName, PendingOutput::Access::seeking);
+    PendingOutput pending(outName, files, PendingOutput::Access::seeking);
     int64_t size = 0;
     try {
         size = writeContainer(wav, pending, n, seekable, high, displayName(inName));
         pending.commit();
     } catch (const Error& failure) {
         const bool kept = pending.abandon(false) == PendingOutput::Outcome::existingKept;
-        throw Error(withNote(failure.message, kept ? keptExistingNote(outName) : ""), failure.subject);
+        throw failure.noted(kept ? keptExistingNote(outName) : "").noted(pending.leftoverNote());
     }
     stopTimer("everything");
 
@@ -154,5 +154,5 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
         std::printf("\rFinished %s - size: %d ratio: %.1f%% time taken: %.1fs\n", baseName(inName).c_str(),
                     static_cast<int>(size), static_cast<double>(size / 2) / n * 100.0,
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
-    if (debugMode) writeDebugReport("debugenc.txt");
+    if (debugMode) writeDebugReport("debugenc.txt", files);
 }

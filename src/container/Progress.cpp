@@ -1,8 +1,12 @@
 #include "container/Progress.h"
 
 #include <cstdio>
-#include <fstream>
+#include <optional>
+#include <sstream>
 
+#include "container/PendingOutput.h"
+#include "foundation/Error.h"
+#include "foundation/Names.h"
 #include "foundation/Options.h"
 #include "foundation/Registry.h"
 
@@ -16,12 +20,23 @@ void showProgress(int64_t done, int64_t total, const std::string& label) {
     std::fflush(stdout);
 }
 
-void writeDebugReport(const std::string& fileName) {
-    std::ofstream report(fileName, std::ios::trunc);
-    if (!report) return;
-    report << "Debug information ...\n\n";
-    for (const auto& [key, value] : debugValues) report << key << ": " << value << "\n";
-    report << "\nProfiling information ...\n\n";
-    for (const auto& [key, value] : timerTotals) report << key << ": " << value << "\n";
-    report << "\n";
+void writeDebugReport(const std::string& fileName, RunFiles& files) {
+    std::ostringstream text;
+    text << "Debug information ...\n\n";
+    for (const auto& [key, value] : debugValues) text << key << ": " << value << "\n";
+    text << "\nProfiling information ...\n\n";
+    for (const auto& [key, value] : timerTotals) text << key << ": " << value << "\n";
+    text << "\n";
+    const std::string report = text.str();
+    std::optional<PendingOutput> output;
+    try {
+        output.emplace(fileName, files, PendingOutput::Access::inOrder, PendingOutput::Use::report);
+        output->stream().write(report.data(), static_cast<int32_t>(report.size()));
+        output->commit();
+    } catch (const Error& failure) {
+        // A report in place whose folder could not be synced was written all the same.
+        const bool written = output && output->abandon(false) == PendingOutput::Outcome::inPlace;
+        const std::string note = written ? "" : "The -debug report " + baseName(fileName) + " was not written.";
+        throw failure.noted(note).noted(output ? output->leftoverNote() : "");
+    }
 }

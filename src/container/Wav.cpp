@@ -107,14 +107,12 @@ std::string WavReader::readRemainingBytes() {
 int fmtChannels(const std::string& header) { return fmtField(header, 10); }
 int fmtBitsPerSample(const std::string& header) { return fmtField(header, 22); }
 
-WavWriter::WavWriter() : WavWriter(std::string()) {}
-
-WavWriter::WavWriter(const std::string& name) : output(name) {}
+WavWriter::WavWriter(const std::string& name, RunFiles& files) : output(name, files) {}
 
 void WavWriter::writeWavHeader(const std::string& riffHeader, const std::string& restHeader, int32_t sampleCount) {
-    writeRawBytes(riffHeader);
-    writeRawBytes(restHeader);
-    writeRawBytes("data");
+    writeBytes(riffHeader);
+    writeBytes(restHeader);
+    writeBytes("data");
     output.stream().writeInt32(static_cast<int32_t>(2u * static_cast<uint32_t>(sampleCount)));
     output.stream().flush();
     restHeaderSize = static_cast<int64_t>(restHeader.size());
@@ -128,6 +126,11 @@ void WavWriter::writeWavSamples(const std::vector<int16_t>& samples) {
 }
 
 void WavWriter::writeRawBytes(const std::string& bytes) {
+    writeBytes(bytes);
+    trailerBytes += static_cast<int64_t>(bytes.size());
+}
+
+void WavWriter::writeBytes(const std::string& bytes) {
     output.stream().write(bytes.data(), static_cast<int32_t>(bytes.size()));
     output.stream().flush();
 }
@@ -135,11 +138,12 @@ void WavWriter::writeRawBytes(const std::string& bytes) {
 PendingOutput::Outcome WavWriter::abandon() {
     const bool keep = sampleBytes > 0;
     // Sizes are patched only while the output is pending: a commit that failed has ended it.
-    if (keep && output.pending() && output.staged() && restHeaderSize >= 0 && !output.replacesFile()) {
+    if (keep && output.pending() && output.staged() && restHeaderSize >= 0) {
         try {
-            // RIFF size: "WAVE", the stored chunks, the data chunk's header and its samples.
+            // RIFF size: "WAVE", the stored chunks, the data chunk's header, its
+            // samples and what came of the chunks after them.
             output.seek(4);
-            output.stream().writeInt32(static_cast<int32_t>(4 + restHeaderSize + 8 + sampleBytes));
+            output.stream().writeInt32(static_cast<int32_t>(4 + restHeaderSize + 8 + sampleBytes + trailerBytes));
             output.seek(12 + restHeaderSize + 4);
             output.stream().writeInt32(static_cast<int32_t>(sampleBytes));
         } catch (const Error&) {

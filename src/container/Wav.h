@@ -43,31 +43,38 @@ int fmtChannels(const std::string& header);
 int fmtBitsPerSample(const std::string& header);
 
 // Writes a restored WAV file through a PendingOutput; every write is flushed at
-// once. No name, or an empty one, writes standard output.
+// once. An empty name writes standard output.
 class WavWriter {
 public:
-    WavWriter();
-    explicit WavWriter(const std::string& name);
+    WavWriter(const std::string& name, RunFiles& files);
 
     // The RIFF header, the stored chunks, then a data chunk header for sampleCount values.
     void writeWavHeader(const std::string& riffHeader, const std::string& restHeader, int32_t sampleCount);
     void writeWavSamples(const std::vector<int16_t>& samples);
+    // Bytes after the samples: the chunks that followed them.
     void writeRawBytes(const std::string& bytes);
 
-    // Puts the complete file in place.
-    void finish() { output.commit(); }
-    // Ends a failed restore. Where no file stood under the name, the samples written
-    // so far are kept there, and the header's RIFF and data sizes are made to match
-    // them; an existing file is kept unchanged. After a failed finish() the output
-    // has ended already and stays as that left it.
+    // Puts the file in place; one that is not complete (its samples failed their
+    // checksum) never replaces a file (PendingOutput::commit).
+    PendingOutput::Outcome finish(bool complete = true) { return output.commit(complete); }
+    // Ends a failed restore. Where no file stands under the name, the samples
+    // written so far (and the chunks after them, as far as they came) are kept
+    // there, and the header's RIFF and data sizes are made to match them; a file
+    // that stands there is kept unchanged. After a failed finish() the output has
+    // ended already and stays as that left it.
     PendingOutput::Outcome abandon();
 
     int64_t samplesWritten() const { return sampleBytes / 2; }
-    bool replacesFile() const { return output.replacesFile(); }
+    // Bytes written after the samples: the chunks that followed them.
+    int64_t trailerBytesWritten() const { return trailerBytes; }
     const std::string& name() const { return output.name(); }
+    const std::string& leftoverNote() const { return output.leftoverNote(); }
 
 private:
+    void writeBytes(const std::string& bytes);
+
     PendingOutput output;
     int64_t restHeaderSize = -1;  // -1 until a header is written
     int64_t sampleBytes = 0;
+    int64_t trailerBytes = 0;
 };

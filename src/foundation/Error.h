@@ -1,6 +1,11 @@
 #pragma once
 #include <string>
 
+// A message followed, on a line of its own, by a note; either alone when the other is empty.
+inline std::string withNote(const std::string& text, const std::string& note) {
+    return note.empty() ? text : text.empty() ? note : text + "\n" + note;
+}
+
 // The one failure channel to main: the complete text the user sees, prefix included.
 class Error {
 public:
@@ -10,6 +15,9 @@ public:
     enum class Subject { other, input };
 
     explicit Error(std::string text, Subject about = Subject::other) : message(std::move(text)), subject(about) {}
+    // The same failure with a note on a line of its own after the message.
+    Error noted(const std::string& note) const { return Error(withNote(message, note), subject); }
+
     std::string message;
     Subject subject;
 };

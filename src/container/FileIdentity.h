@@ -1,4 +1,5 @@
 #pragma once
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <compare>
@@ -13,8 +14,10 @@ struct FileIdentity {
     auto operator<=>(const FileIdentity&) const = default;
 };
 
+// The identity of a file from its status.
+inline FileIdentity identityOf(const struct stat& status) { return {status.st_dev, status.st_ino}; }
 // The identity of the file a name leads to, symbolic links followed; none when
 // nothing stands there.
 std::optional<FileIdentity> identityOf(const std::string& name);
-// The identity of the file open as standard input.
-std::optional<FileIdentity> standardInputIdentity();
+// The identity of the file open as descriptor fd; none when it cannot be told.
+std::optional<FileIdentity> identityOfDescriptor(int fd);
