@@ -139,14 +139,73 @@ TEST_F(BinaryFileTest, DirectoryIsRefusedAsInput) {
               "Error - " + dir.string() + " is a directory, not a file.");
 }
 
-TEST_F(BinaryFileTest, ReadErrorEndsReadingLikeTheEndOfFile) {
-    BinaryFile f("/proc/self/mem", true);  // opens, but reading at offset 0 fails
+// A failure to read is named with the system's reason at once, never taken for the
+// end of the input (which would hand out zeros in place of the bytes).
+TEST_F(BinaryFileTest, ReadFailuresAreNamedForWhatTheyAre) {
+    fs::create_symlink("loop.bin", dir / "loop.bin");
+    EXPECT_EQ(errorOf([&] { BinaryFile f(path("loop.bin"), true); }),
+              "Error - file " + path("loop.bin") + " cannot be read (Too many levels of symbolic links).");
+    // Below a name that is a file there is nothing either.
+    writeBytes("plain.bin", {1});
+    EXPECT_EQ(errorOf([&] { BinaryFile f(path("plain.bin/x"), true); }), "File " + path("plain.bin/x") + " not found.");
+
+    const std::string ioError = "Error - file /proc/self/mem cannot be read (Input/output error).";
+    for (int via = 0; via < 2; ++via) {
+        BinaryFile f("/proc/self/mem", true);  // opens, but reading at offset 0 fails
+        uint8_t buf[4];
+        char c;
+        EXPECT_EQ(errorOf([&] { via == 0 ? f.read(buf, 4) : f.getByte(c); }), ioError);
+    }
+
+    StdinFromFile redirect(dir.string());  // opens, but a folder cannot be read
+    BinaryFile in("", true);
+    uint8_t b;
+    EXPECT_EQ(errorOf([&] { in.read(&b, 1); }), "Error - standard input cannot be read (Is a directory).");
+}
+
+// A file cut while it is read ends in an Error where its bytes stop, whether read in
+// pieces or byte by byte (bytes read into the stream's buffer before the cut are the
+// file's own); the end of a file that keeps its length is no error.
+TEST_F(BinaryFileTest, FileCutWhileReadIsAnError) {
+    const std::string name = path("cut.bin");
+    const std::string cut = "Error - file " + name + " was cut while it was read: it ends after 50000 of the "
+                            "100000 bytes it had when it was opened.";
+    std::vector<uint8_t> buf(60000);
+    for (int via = 0; via < 2; ++via) {
+        writeBytes("cut.bin", counting(100000));
+        BinaryFile f(name, true);
+        EXPECT_EQ(f.length(), 100000);
+        f.read(buf.data(), 10);
+        fs::resize_file(name, 50000);
+        char c;
+        EXPECT_EQ(errorOf([&] {
+                      if (via == 0) f.read(buf.data(), 60000);
+                      while (f.getByte(c)) {}
+                  }),
+                  cut);
+    }
+    BinaryFile whole(name, true);
+    EXPECT_EQ(whole.read(buf.data(), 60000), 50000);
+    EXPECT_EQ(buf[49999], counting(50000)[49999]);
+    EXPECT_EQ(buf[50000], 0);
+}
+
+// Starting again at a position clears the end-of-file state on the descriptor held,
+// as a fresh open of the name did, without opening it again.
+TEST_F(BinaryFileTest, RestartAtClearsTheEndOfFileCountOnTheSameDescriptor) {
+    const std::string name = writeBytes("restart.bin", {1, 2, 3});
+    BinaryFile f(name, true);
     uint8_t buf[4];
     for (int i = 0; i < 4; ++i) f.read(buf, 4);
-    EXPECT_EQ(errorOf([&] { f.read(buf, 4); }), "Error - unexpected end of file.");
-    char c;
-    EXPECT_FALSE(f.getByte(c));
-    EXPECT_FALSE(f.notAtEnd());
+    fs::rename(name, path("moved.bin"));
+    writeBytes("restart.bin", {9, 9, 9});
+    ASSERT_TRUE(f.restartAt(1));
+    for (int i = 0; i < 4; ++i) f.read(buf, 4);  // four fresh passes
+    EXPECT_EQ(buf[0], 0);
+    ASSERT_TRUE(f.restartAt(1));
+    EXPECT_EQ(f.read(buf, 2), 2);
+    EXPECT_EQ(buf[0], 2) << "the bytes come from the file first opened";
+    EXPECT_FALSE(f.restartAt(-1));
 }
 
 TEST_F(BinaryFileTest, GetByteReportsTheEndOnTheCallAfterTheLastByte) {
@@ -218,6 +277,23 @@ TEST_F(BinaryFileTest, StdinHistoryKeepsSixteenBytesBeforeTheLatestRead) {
     // A step back beyond the history is refused instead of reading before it.
     f.pendingBytes = 27;
     EXPECT_EQ(errorOf([&] { f.read(buf.data(), 1); }), "Unable to seek - corrupt input file?");
+}
+
+// A read that delivers bytes again keeps each of them once in the history, so a
+// later step back behind that read still delivers the stream's bytes in order.
+TEST_F(BinaryFileTest, StdinStepBackBehindAReplayDeliversTheStreamsBytes) {
+    const std::vector<uint8_t> bytes = counting(5000);
+    StdinFromFile redirect(writeBytes("stdin.bin", bytes));
+    BinaryFile f("", true);
+    std::vector<uint8_t> buf(4088);
+    f.read(buf.data(), 4088);
+    f.pendingBytes = 100;
+    f.read(buf.data(), 200);  // 100 bytes again, 100 new: the stream stands at 4188
+    EXPECT_EQ(f.historyLength(), 16 + 200);
+    f.pendingBytes = 216;
+    EXPECT_EQ(f.read(buf.data(), 300), 300);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 300),
+              std::vector<uint8_t>(bytes.begin() + 3972, bytes.begin() + 4272));
 }
 
 TEST_F(BinaryFileTest, StdinEndOfFileRuleThrowsBeforeTheHistoryChanges) {

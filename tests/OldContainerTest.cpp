@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "container/ContainerFormat.h"
 #include "container/ContainerReader.h"
+#include "container/Wav.h"
 #include "foundation/Error.h"
 
 namespace {
@@ -236,6 +237,67 @@ TEST_F(OldContainerProgram, DamagedSeekEntryEndsInAnErrorOrTheChecksumWarning) {
             EXPECT_TRUE(r.err == "Warning: CRC check failed!\n\n" ||
                         (r.err.rfind("\n", 0) == 0 && !contains(r.err, "unexpected failure")))
                 << r.err;
+        }
+    }
+}
+
+// The reader reads its container to the end through the descriptor it opened. A name
+// replaced by another file meanwhile changes nothing, also where the bit coder of a
+// generation-03 container smaller than one of its reads has met the end of the file;
+// a file cut meanwhile ends in an Error where its bytes stop, never in zeros.
+TEST_F(OldContainerProgram, NameSwappedOrFileCutWhileTheTrailerIsRead) {
+    const Bytes small = readFileBytes(testsupport::dataPath("small_edge_list_trailing_st.wav"));
+    Bytes longChunk = {'Z', 'Z', 'Z', 'Z'};
+    putLe(longChunk, 100000, 4);
+    for (uint32_t i = 0; i < 100000; ++i) longChunk.push_back(static_cast<uint8_t>(i * 31 + (i >> 9)));
+    const Bytes large = makeWav(2, repeatedRecording("real_bass_st.wav", 40000), {}, longChunk);
+    for (const auto& [name, wav] : {std::pair{"small", small}, std::pair{"large", large}}) {
+        writeFileBytes((dir / (std::string(name) + ".wav")).string(), wav);
+        ASSERT_EQ(run(std::string(name) + ".wav").status, 0);
+    }
+    const struct {
+        std::string what;
+        Bytes container;
+        Bytes trailer;
+        bool cut;  // else the name is swapped
+    } cases[] = {
+        {"generation 03 smaller than one read, name swapped",
+         writeOldContainer(splitWav(small), {3, true, 0, std::nullopt}), splitWav(small).trailer, false},
+        {"generation 04, name swapped", readFileBytes((dir / "small.qo").string()), splitWav(small).trailer, false},
+        {"generation 03, cut", writeOldContainer(splitWav(large), {3, true, 0, std::nullopt}), longChunk, true},
+        {"generation 04, cut", readFileBytes((dir / "large.qo").string()), longChunk, true},
+    };
+    const std::string path = (dir / "c.qo").string();
+    const std::string out = (dir / "trailer.bin").string();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_LT(c.trailer.size(), c.container.size());
+        writeFileBytes(path, c.container);
+        std::filesystem::remove(out);
+        ContainerReader reader(path);
+        SampleBlock samples;
+        for (int32_t i = 0; i < reader.blockCount; ++i) reader.readBlock(samples, i);
+        const uintmax_t cutAt = c.cut ? c.container.size() - 60000 : 0;
+        if (c.cut) {
+            std::filesystem::resize_file(path, cutAt);
+        } else {
+            Bytes other = c.container;
+            std::fill(other.end() - static_cast<std::ptrdiff_t>(c.trailer.size()), other.end(), 'X');
+            writeFileBytes((dir / "other.qo").string(), other);
+            std::filesystem::rename(dir / "other.qo", path);
+        }
+        WavWriter writer(out);
+        const std::string error = testsupport::errorOf([&] {
+            EXPECT_EQ(reader.copyTrailer(writer), static_cast<int64_t>(c.trailer.size()));
+            writer.finish();
+        });
+        if (c.cut) {
+            EXPECT_EQ(error, "Error - file " + path + " was cut while it was read: it ends after " +
+                                 std::to_string(cutAt) + " of the " + std::to_string(c.container.size()) +
+                                 " bytes it had when it was opened.");
+        } else {
+            EXPECT_EQ(error, "(no error)");
+            EXPECT_TRUE(readFileBytes(out) == c.trailer);
         }
     }
 }

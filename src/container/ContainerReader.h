@@ -26,8 +26,8 @@ public:
     void readContainerHeader();
     // Block i's samples. Blocks come in order; only key blocks may be asked for out of order.
     void readBlock(SampleBlock& samples, int32_t i);
-    // Writes the bytes after the last coding segment.
-    void copyTrailer(WavWriter& writer);
+    // Writes the bytes after the last coding segment and returns their count.
+    int64_t copyTrailer(WavWriter& writer);
 
     std::string riffHeader;  // the container's first 12 bytes with "RIFF" restored
     std::string restHeader;  // the stored WAV header chunks
@@ -49,7 +49,6 @@ private:
 
     BinaryFile file;
     std::string fileName;
-    int64_t fileLength = -1;  // -1 when the input cannot tell its length
     const Generation* gen = nullptr;
     std::vector<int64_t> seekTable;
     int64_t trailerOffset = 0;
