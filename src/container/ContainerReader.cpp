@@ -79,6 +79,7 @@ void ContainerReader::readContainerHeader() {
     seekTable.assign(1, 0);
     for (int32_t s = 0; s < entries; ++s) seekTable.push_back(static_cast<uint32_t>(file.readInt32()));
     seekTable[0] = headerEnd + 4 * (int64_t{entries} + 1);
+    segmentStart = seekTable[0];
     trailerOffset = static_cast<uint32_t>(file.readInt32());
 }
 
@@ -90,6 +91,7 @@ void ContainerReader::positionAtSegment(int32_t segment) {
     const int64_t target = seekTable.at(static_cast<size_t>(segment));
     // A segment starts after the header and before the end of the file.
     if (target < seekTable[0] || (file.length() >= 0 && target > file.length())) throw Error(kUnableToSeek);
+    segmentStart = target;
     if (!file.sequential()) {
         // On the descriptor opened first: what the name stands for by now does not matter.
         if (!file.restartAt(target) || file.tell() != target) throw Error(kUnableToSeek);
@@ -138,20 +140,21 @@ void ContainerReader::readBlock(SampleBlock& samples, int32_t i) {
     startTimer("Entropy Coding");
     entropyDecodeBlock(samples, padded ? count + 1 : count, key);
     stopTimer("Entropy Coding");
+    // A bit coder reads ahead and decodes the zeros that stand for bytes past the end
+    // of its input: coded data that runs past that end is a cut container.
+    if (i == blockCount - 1 && codedEnd() > (file.sequential() ? file.bytesTaken() : file.length()))
+        file.throwEndOfInput();
     const StageList stages = buildPredictorChain(high, channels, key, version);
     TransformerCombiner(stages).inverseTransformFast(samples);
     if (padded) samples.pop_back();
 }
 
 int64_t ContainerReader::copyTrailer(WavWriter& writer) {
-    // The trailer starts where the last segment ends: a range decoder stops exactly
-    // there. Any other stored offset is damage, and copying from it would append
-    // container bytes to the restored file, as would one past the end of the file.
-    // A bit coder has read ahead, but not past the chunk in which its stream ends.
+    // The trailer starts where the last segment's coded bytes end. Any other stored
+    // offset is damage: copying from it would drop bytes of the trailer or append
+    // coded bytes to the restored file.
     const int64_t length = file.length();
-    if ((version == 4 ? file.position() != trailerOffset : trailerOffset < file.readStart()) ||
-        (length >= 0 && trailerOffset > length))
-        damagedTrailer();
+    if (trailerOffset != codedEnd() || (length >= 0 && trailerOffset > length)) damagedTrailer();
     std::string piece;
     int64_t copied = 0;
     if (file.sequential()) {
@@ -174,6 +177,11 @@ int64_t ContainerReader::copyTrailer(WavWriter& writer) {
         copied += static_cast<int64_t>(piece.size());
     }
     return copied;
+}
+
+// Where the coded data read so far ends: right after the header before any block.
+int64_t ContainerReader::codedEnd() const {
+    return segment ? segment->codedEnd(segmentStart) : file.position();
 }
 
 void ContainerReader::damagedTrailer() const {

@@ -140,7 +140,6 @@ void BinaryFile::throwEndOfInput() const {
 int32_t BinaryFile::read(void* out, int32_t n) {
     n = std::max(n, 0);
     uint8_t* data = static_cast<uint8_t*>(out);
-    latestReadStart = position();
     if (inOrder) return readInOrder(data, n);
     const int32_t got = readFresh(data, n);
     applyEndOfFileRule();

@@ -65,8 +65,6 @@ public:
     // Bytes really taken from the stream: byteCount less the zeros that stood in for
     // bytes past its end.
     int64_t bytesTaken() const { return int64_t{byteCount} - missing; }
-    // The position at which the latest read started.
-    int64_t readStart() const { return latestReadStart; }
     // Positions at pos from the start; true when the stream accepted the position.
     // The end-of-file count, byteCount and pendingBytes are kept.
     bool seek(int32_t pos);
@@ -114,7 +112,6 @@ private:
     // Bytes counted in byteCount that the stream did not have: the zeros a short
     // read put in their place, at the end of what was taken.
     int32_t missing = 0;
-    int64_t latestReadStart = 0;
     int64_t fileLength = -1;
     // errno of the first write, flush, sync or close that failed; 0 while none did.
     int writeFailure = 0;
