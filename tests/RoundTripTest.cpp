@@ -215,6 +215,56 @@ TEST_F(Program, OddDataSizeIsRefusedBeforeAnyOutput) {
     }
 }
 
+// A container gives back exactly the file compressed, so a WAV file shorter than its
+// RIFF size gives is named when it is compressed, and its restore reports it as
+// incomplete. The final pad byte alone, which writers often leave out, is no
+// shortfall, nor does a RIFF size that is no real length count.
+TEST_F(Program, WavShorterThanItsRiffSizeIsNamedBothWays) {
+    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_bass_st.wav"));
+    const std::vector<int16_t> samples(pcm.samples.begin(), pcm.samples.begin() + 3000);
+    const Bytes oddChunk = {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c'};  // its pad byte left out
+    const auto withRiffSize = [](Bytes wav, uint32_t size) {
+        for (int i = 0; i < 4; ++i) wav[4 + i] = static_cast<uint8_t>(size >> (8 * i));
+        return wav;
+    };
+    Bytes unpadded = canonicalWav(2, samples);
+    unpadded.insert(unpadded.end(), oddChunk.begin(), oddChunk.end());
+    const uint32_t padded = static_cast<uint32_t>(unpadded.size() + 1 - 8);
+    const struct {
+        std::string what;
+        Bytes wav;
+        int64_t missing;
+    } cases[] = {
+        {"final pad byte left out", withRiffSize(unpadded, padded), 0},
+        {"two bytes short", withRiffSize(unpadded, padded + 1), 2},
+        {"1000 bytes short", withRiffSize(unpadded, padded + 999), 1000},
+        {"RIFF size 0", withRiffSize(unpadded, 0), 0},
+        {"RIFF size 0xFFFFFFFF", withRiffSize(unpadded, 0xFFFFFFFFu), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::writeFileBytes((dir / "s.wav").string(), c.wav);
+        const RunResult compressed = run("-overwrite s.wav");
+        EXPECT_EQ(compressed.status, 0);
+        const std::string missing = std::to_string(c.missing) + " bytes shorter than its RIFF header gives";
+        EXPECT_EQ(compressed.err, c.missing == 0 ? "" : "Warning: s.wav is " + missing +
+                                                            "; its restore will report it as incomplete.\n");
+        for (const std::string flags : {"", "-cin"}) {
+            std::filesystem::remove(dir / "out.wav");
+            const RunResult restored = run(flags + " s.qo out.wav", flags.empty() ? "" : "s.qo");
+            EXPECT_EQ(restored.status, c.missing == 0 ? 0 : 1) << flags;
+            if (c.missing == 0) {
+                EXPECT_EQ(restored.err, "") << flags;
+                EXPECT_TRUE(readFileBytes((dir / "out.wav").string()) == c.wav) << flags;
+            } else {
+                EXPECT_EQ(restored.err.rfind("\nError - the restored WAV is incomplete: it is " + missing + ".\n", 0),
+                          0u)
+                    << flags << ": " << restored.err;
+            }
+        }
+    }
+}
+
 TEST_F(Program, ChecksumMismatchWarnsKeepsOutputAndFails) {
     place(testsupport::dataPath("real_tabla_mono.wav"), "a.wav");
     ASSERT_EQ(run("a.wav").status, 0);

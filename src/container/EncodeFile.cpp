@@ -118,7 +118,8 @@ int64_t writeContainer(WavReader& wav, PendingOutput& pending, int32_t n, bool s
 
 void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high) {
     startTimer("everything");
-    WavReader wav(stdinMode ? std::string() : inName);
+    const std::string name = stdinMode ? std::string() : inName;
+    WavReader wav(name);
     const int channels = fmtChannels(wav.restHeader);
     if (fmtBitsPerSample(wav.restHeader) != 16) throw Error("Error - Qo currently only supports 16-bit files!");
     // The container states the sample count before the first block, so a stream
@@ -154,5 +155,11 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
         std::printf("\rFinished %s - size: %d ratio: %.1f%% time taken: %.1fs\n", baseName(inName).c_str(),
                     static_cast<int>(size), static_cast<double>(size / 2) / n * 100.0,
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
+    // The container gives back exactly what the file held, so its restore reports the same shortfall.
+    if (const int64_t missing = wav.riffShortfall(); missing > 0)
+        std::fputs(("Warning: " + inputName(name) + " is " + std::to_string(missing) +
+                    " bytes shorter than its RIFF header gives; its restore will report it as incomplete.\n")
+                       .c_str(),
+                   stderr);
     if (debugMode) writeDebugReport("debugenc.txt");
 }
