@@ -215,6 +215,51 @@ TEST_F(Program, OddDataSizeIsRefusedBeforeAnyOutput) {
     }
 }
 
+// What a file holds is checked against its header before any output: a data chunk
+// that claims more bytes than the file holds (as some programs leave it) is refused
+// with both numbers, and so is a header whose first chunk is not the format chunk (a
+// JUNK chunk first, as ffmpeg -rf64 auto writes). From a stream, whose length is not
+// known, the data chunk ends at the end of the input.
+TEST_F(Program, HeadersThatDoNotFitTheFileAreRefusedBeforeAnyOutput) {
+    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_tabla_mono.wav"));
+    Bytes claims = canonicalWav(1, std::vector<int16_t>(pcm.samples.begin(), pcm.samples.begin() + 500));
+    const Bytes huge = {0x00, 0xF0, 0xFF, 0x7F};  // 0x7FFFF000 bytes of samples
+    std::copy(huge.begin(), huge.end(), claims.begin() + 40);
+    Bytes junkFirst = canonicalWav(1, std::vector<int16_t>(pcm.samples.begin(), pcm.samples.begin() + 500));
+    const Bytes junk = {'J', 'U', 'N', 'K', 4, 0, 0, 0, 0, 0, 0, 0};
+    junkFirst.insert(junkFirst.begin() + 12, junk.begin(), junk.end());
+    testsupport::writeFileBytes((dir / "claims.wav").string(), claims);
+    testsupport::writeFileBytes((dir / "junk.wav").string(), junkFirst);
+    const Bytes old = {'o', 'l', 'd'};
+    const struct {
+        std::string args;
+        std::string input;  // standard input
+        std::string error;
+    } cases[] = {
+        {"claims.wav", "",
+         "\nError - the data chunk of claims.wav gives 2147479552 bytes of samples, but the file holds only 1000 "
+         "bytes after the chunk's header.\n"},
+        {"-cin claims.wav", "claims.wav", "\nError - unexpected end of file.\n(while compressing standard input)\n"},
+        {"junk.wav", "", "\nError: invalid .wav header for file - junk.wav\n"},
+    };
+    for (const auto& c : cases) {
+        for (const bool existing : {false, true}) {
+            SCOPED_TRACE(c.args + (existing ? " over an existing container" : ""));
+            const std::string container = c.args.substr(c.args.rfind(' ') + 1, 5) + ".qo";
+            if (existing) testsupport::writeFileBytes((dir / container).string(), old);
+            const RunResult r = run((existing ? "-overwrite " : "") + c.args, c.input);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, c.error);
+            EXPECT_EQ(contains(r.out, "Encoding"), !c.input.empty()) << "work was done first";
+            EXPECT_EQ(exists(container), existing);
+            if (existing) {
+                EXPECT_TRUE(readFileBytes((dir / container).string()) == old);
+            }
+            std::filesystem::remove(dir / container);
+        }
+    }
+}
+
 // A container gives back exactly the file compressed, so a WAV file shorter than its
 // RIFF size gives is named when it is compressed, and its restore reports it as
 // incomplete. The final pad byte alone, which writers often leave out, is no

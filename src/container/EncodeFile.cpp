@@ -133,6 +133,12 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     if (wav.dataSize % 2 != 0)
         throw Error("Error - wav data chunk of odd size (" + std::to_string(wav.dataSize) +
                     " bytes) is not supported: the file would not be restored exactly.");
+    // A file tells its length: one shorter than its data chunk says is refused before any output.
+    const int64_t held = wav.bytesAfterHeader();
+    if (held >= 0 && held < wav.dataSize)
+        throw Error("Error - the data chunk of " + inputName(name) + " gives " + std::to_string(wav.dataSize) +
+                    " bytes of samples, but the file holds only " + std::to_string(held) +
+                    " bytes after the chunk's header.");
     const int32_t n = wav.dataSize / 2;
     if (n % 2 != 0 && channels == 2)
         std::fputs("Warning: wav file is stereo but has odd number of samples!\n", stderr);

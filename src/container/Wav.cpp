@@ -105,6 +105,10 @@ std::string WavReader::readRemainingBytes() {
     return rest;
 }
 
+int64_t WavReader::bytesAfterHeader() const {
+    return file->length() < 0 ? -1 : file->length() - file->position();
+}
+
 int64_t WavReader::riffShortfall() const {
     return ::riffShortfall(riffHeader, restHeader, dataSize, trailerLength);
 }

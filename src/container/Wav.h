@@ -24,6 +24,9 @@ public:
     void readWavSamples(int32_t count, std::vector<int16_t>& samples, Crc32& crc);
     // Everything left in the input: the container's trailer.
     std::string readRemainingBytes();
+    // Bytes the input holds after the data chunk's header; -1 when the input cannot
+    // tell its length (a stream).
+    int64_t bytesAfterHeader() const;
     // Once the remaining bytes are read: how many bytes the input falls short of its
     // RIFF size (riffShortfall).
     int64_t riffShortfall() const;
