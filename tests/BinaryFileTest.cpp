@@ -139,14 +139,73 @@ TEST_F(BinaryFileTest, DirectoryIsRefusedAsInput) {
               "Error - " + dir.string() + " is a directory, not a file.");
 }
 
-TEST_F(BinaryFileTest, ReadErrorEndsReadingLikeTheEndOfFile) {
-    BinaryFile f("/proc/self/mem", true);  // opens, but reading at offset 0 fails
+// A failure to read is named with the system's reason at once, never taken for the
+// end of the input (which would hand out zeros in place of the bytes).
+TEST_F(BinaryFileTest, ReadFailuresAreNamedForWhatTheyAre) {
+    fs::create_symlink("loop.bin", dir / "loop.bin");
+    EXPECT_EQ(errorOf([&] { BinaryFile f(path("loop.bin"), true); }),
+              "Error - file " + path("loop.bin") + " cannot be read (Too many levels of symbolic links).");
+    // Below a name that is a file there is nothing either.
+    writeBytes("plain.bin", {1});
+    EXPECT_EQ(errorOf([&] { BinaryFile f(path("plain.bin/x"), true); }), "File " + path("plain.bin/x") + " not found.");
+
+    const std::string ioError = "Error - file /proc/self/mem cannot be read (Input/output error).";
+    for (int via = 0; via < 2; ++via) {
+        BinaryFile f("/proc/self/mem", true);  // opens, but reading at offset 0 fails
+        uint8_t buf[4];
+        char c;
+        EXPECT_EQ(errorOf([&] { via == 0 ? f.read(buf, 4) : f.getByte(c); }), ioError);
+    }
+
+    StdinFromFile redirect(dir.string());  // opens, but a folder cannot be read
+    BinaryFile in("", true);
+    uint8_t b;
+    EXPECT_EQ(errorOf([&] { in.read(&b, 1); }), "Error - standard input cannot be read (Is a directory).");
+}
+
+// A file cut while it is read ends in an Error where its bytes stop, whether read in
+// pieces or byte by byte (bytes read into the stream's buffer before the cut are the
+// file's own); the end of a file that keeps its length is no error.
+TEST_F(BinaryFileTest, FileCutWhileReadIsAnError) {
+    const std::string name = path("cut.bin");
+    const std::string cut = "Error - file " + name + " was cut while it was read: it ends after 50000 of the "
+                            "100000 bytes it had when it was opened.";
+    std::vector<uint8_t> buf(60000);
+    for (int via = 0; via < 2; ++via) {
+        writeBytes("cut.bin", counting(100000));
+        BinaryFile f(name, true);
+        EXPECT_EQ(f.length(), 100000);
+        f.read(buf.data(), 10);
+        fs::resize_file(name, 50000);
+        char c;
+        EXPECT_EQ(errorOf([&] {
+                      if (via == 0) f.read(buf.data(), 60000);
+                      while (f.getByte(c)) {}
+                  }),
+                  cut);
+    }
+    BinaryFile whole(name, true);
+    EXPECT_EQ(whole.read(buf.data(), 60000), 50000);
+    EXPECT_EQ(buf[49999], counting(50000)[49999]);
+    EXPECT_EQ(buf[50000], 0);
+}
+
+// Starting again at a position clears the end-of-file state on the descriptor held,
+// as a fresh open of the name did, without opening it again.
+TEST_F(BinaryFileTest, RestartAtClearsTheEndOfFileCountOnTheSameDescriptor) {
+    const std::string name = writeBytes("restart.bin", {1, 2, 3});
+    BinaryFile f(name, true);
     uint8_t buf[4];
     for (int i = 0; i < 4; ++i) f.read(buf, 4);
-    EXPECT_EQ(errorOf([&] { f.read(buf, 4); }), "Error - unexpected end of file.");
-    char c;
-    EXPECT_FALSE(f.getByte(c));
-    EXPECT_FALSE(f.notAtEnd());
+    fs::rename(name, path("moved.bin"));
+    writeBytes("restart.bin", {9, 9, 9});
+    ASSERT_TRUE(f.restartAt(1));
+    for (int i = 0; i < 4; ++i) f.read(buf, 4);  // four fresh passes
+    EXPECT_EQ(buf[0], 0);
+    ASSERT_TRUE(f.restartAt(1));
+    EXPECT_EQ(f.read(buf, 2), 2);
+    EXPECT_EQ(buf[0], 2) << "the bytes come from the file first opened";
+    EXPECT_FALSE(f.restartAt(-1));
 }
 
 TEST_F(BinaryFileTest, GetByteReportsTheEndOnTheCallAfterTheLastByte) {
@@ -192,6 +251,14 @@ TEST_F(BinaryFileTest, StdinStepBackReplaysTheLatestRead) {
               std::vector<uint8_t>(bytes.begin() + 4038, bytes.begin() + 4098));
     EXPECT_EQ(f.pendingBytes, 0);
     EXPECT_EQ(f.byteCount, 4098);
+
+    // That read keeps each of its bytes once in the history, the 50 delivered again
+    // included, so a step back behind it still delivers the stream's bytes in order.
+    EXPECT_EQ(f.historyLength(), 16 + 60);
+    f.pendingBytes = 16 + 60;
+    EXPECT_EQ(f.read(buf.data(), 76), 76);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 76),
+              std::vector<uint8_t>(bytes.begin() + 4022, bytes.begin() + 4098));
 
     f.pendingBytes = 10;
     EXPECT_EQ(f.read(buf.data(), 4088), 10 + 5000 - 4098);  // short: the stream ends

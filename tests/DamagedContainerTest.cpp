@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "OldContainerWriter.h"
 #include "ProgramRun.h"
 #include "TestSupport.h"
 #include "container/Drivers.h"
@@ -340,6 +341,50 @@ TEST_F(DamagedContainer, DamagedTrailerAfterCompleteSamplesSaysWhetherTheyMatch)
                 EXPECT_EQ(get32(out, 4), out.size() - 8) << "RIFF size";
                 if (c.match) {
                     EXPECT_TRUE(std::equal(out.begin() + 8, out.end(), c.wav.begin() + 8));
+                }
+            }
+        }
+    }
+}
+
+// A container cut within the chunks after the samples gives back a WAV shorter than
+// the RIFF size in its stored header: the restore is incomplete and says by how many
+// bytes, from a file and from standard input, in generations 04 and 03, and an
+// existing file is kept.
+TEST_F(DamagedContainer, CutWithinTheChunksAfterTheSamplesIsIncomplete) {
+    Bytes longChunk = {'Z', 'Z', 'Z', 'Z'};
+    oldcontainer::putLe(longChunk, 100000, 4);
+    for (uint32_t i = 0; i < 100000; ++i) longChunk.push_back(static_cast<uint8_t>(i * 7 + (i >> 8)));
+    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_bass_st.wav"));
+    const Bytes wav = oldcontainer::makeWav(2, std::vector<int16_t>(pcm.samples.begin(), pcm.samples.begin() + 40000),
+                                            {}, longChunk);
+    const std::pair<const char*, Bytes> containers[] = {
+        {"generation 04", compress(wav)},
+        {"generation 03", oldcontainer::writeOldContainer(oldcontainer::splitWav(wav), {3, true, 0, std::nullopt})},
+    };
+    const Bytes old = {'o', 'l', 'd'};
+    for (const auto& [generation, container] : containers) {
+        for (const std::string flags : {"", "-cin"}) {
+            for (const bool existing : {false, true}) {
+                SCOPED_TRACE(std::string(generation) + " " + flags + (existing ? " over an existing file" : ""));
+                writeFileBytes((dir / "d.qo").string(), Bytes(container.begin(), container.end() - 60000));
+                std::filesystem::remove(dir / "d.wav");
+                if (existing) writeFileBytes((dir / "d.wav").string(), old);
+                const RunResult r = run("-overwrite " + flags + " d.qo d.wav", flags.empty() ? "" : "d.qo");
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err.rfind("\nError - the restored WAV is incomplete: it is 60000 bytes shorter than its "
+                                      "RIFF header gives.\n",
+                                      0),
+                          0u)
+                    << r.err;
+                EXPECT_FALSE(contains(r.err, "CRC")) << r.err;
+                const Bytes out = readFileBytes((dir / "d.wav").string());
+                if (existing) {
+                    EXPECT_TRUE(out == old);
+                } else {
+                    ASSERT_GE(out.size(), 44u + 80000u);
+                    EXPECT_TRUE(std::equal(out.begin() + 8, out.begin() + 44 + 80000, wav.begin() + 8))
+                        << "the samples are kept";
                 }
             }
         }

@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "container/ContainerFormat.h"
 #include "container/ContainerReader.h"
+#include "container/Wav.h"
 #include "foundation/Error.h"
 
 namespace {
@@ -238,6 +239,132 @@ TEST_F(OldContainerProgram, DamagedSeekEntryEndsInAnErrorOrTheChecksumWarning) {
                                      std::string(piped ? "standard input" : "d.qo") + ")\n\n" ||
                         (r.err.rfind("\n", 0) == 0 && !contains(r.err, "unexpected failure")))
                 << r.err;
+        }
+    }
+}
+
+uint32_t le32At(const Bytes& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
+
+// The trailer starts where the last segment's coded bytes end, which the reader finds
+// from the bits its bit coder took: any other stored offset, past the end of the file
+// or inside the coded data, is damage, from a file and from standard input alike, with
+// or without an existing file. Here every bit of the offset field flipped, and offsets
+// one byte off either way.
+TEST_F(OldContainerProgram, TrailerOffsetThatCannotBeRightIsDamage) {
+    const WavParts parts = splitWav(readFileBytes(testsupport::dataPath("small_edge_list_trailing_st.wav")));
+    const Bytes container = writeOldContainer(parts, {3, true, 0, std::nullopt});
+    const size_t field = 16 + parts.restHeader.size() + 9;  // after the stored header, count, flags and checksum
+    const uint32_t offset = le32At(container, field);
+    ASSERT_EQ(offset, container.size() - parts.trailer.size());
+    std::vector<uint32_t> offsets = {offset - 1, offset + 1};
+    for (int bit = 0; bit < 32; ++bit) offsets.push_back(offset ^ (1u << bit));
+    const Bytes old = {'o', 'l', 'd'};
+    for (const uint32_t damaged : offsets) {
+        for (const bool piped : {false, true}) {
+            for (const bool existing : {false, true}) {
+                SCOPED_TRACE("offset " + std::to_string(damaged) + (piped ? " from standard input" : "") +
+                             (existing ? " over an existing file" : ""));
+                Bytes changed = container;
+                patchLe32(changed, field, damaged);
+                writeFileBytes((dir / "d.qo").string(), changed);
+                std::filesystem::remove(dir / "out.wav");
+                if (existing) writeFileBytes((dir / "out.wav").string(), old);
+                const RunResult r = run(std::string("-overwrite ") + (piped ? "-cin " : "") + "d.qo out.wav",
+                                        piped ? "d.qo" : "");
+                EXPECT_EQ(r.status, 1);
+                EXPECT_TRUE(contains(r.err, std::string("\nError - file ") + (piped ? "standard input" : "d.qo") +
+                                                " has a damaged trailer offset; the trailer was not restored.\n"))
+                    << r.err;
+                if (existing) {
+                    EXPECT_TRUE(readFileBytes((dir / "out.wav").string()) == old);
+                }
+            }
+        }
+    }
+}
+
+// A bit coder reads ahead, and past the end of its input it decodes zeros as samples:
+// a container cut within its coded data ends in the end-of-file error at the last
+// block, even one byte short, instead of a restore whose checksum alone says so.
+TEST_F(OldContainerProgram, CutWithinTheCodedDataIsAnEarlyEnd) {
+    const Bytes source = makeWav(1, repeatedRecording("real_tabla_mono.wav", 90000));
+    for (const int version : {2, 3}) {
+        const Bytes container = writeOldContainer(splitWav(source), {version, true, 0, std::nullopt});
+        for (const size_t cut : {size_t{1}, size_t{2000}}) {
+            for (const bool piped : {false, true}) {
+                SCOPED_TRACE("generation " + std::to_string(version) + " cut by " + std::to_string(cut) +
+                             (piped ? " from standard input" : ""));
+                writeFileBytes((dir / "d.qo").string(), Bytes(container.begin(), container.end() - cut));
+                std::filesystem::remove(dir / "out.wav");
+                const RunResult r = run(std::string(piped ? "-cin " : "") + "d.qo out.wav", piped ? "d.qo" : "");
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err.rfind("\nError - unexpected end of file.\n", 0), 0u) << r.err;
+                EXPECT_FALSE(contains(r.err, "CRC")) << r.err;
+            }
+        }
+    }
+}
+
+// The reader reads its container to the end through the descriptor it opened. A name
+// replaced by another file meanwhile changes nothing, also where the bit coder of a
+// generation-03 container smaller than one of its reads has met the end of the file;
+// a file cut meanwhile ends in an Error where its bytes stop, never in zeros.
+TEST_F(OldContainerProgram, NameSwappedOrFileCutWhileTheTrailerIsRead) {
+    const Bytes small = readFileBytes(testsupport::dataPath("small_edge_list_trailing_st.wav"));
+    Bytes longChunk = {'Z', 'Z', 'Z', 'Z'};
+    putLe(longChunk, 100000, 4);
+    for (uint32_t i = 0; i < 100000; ++i) longChunk.push_back(static_cast<uint8_t>(i * 31 + (i >> 9)));
+    const Bytes large = makeWav(2, repeatedRecording("real_bass_st.wav", 40000), {}, longChunk);
+    for (const auto& [name, wav] : {std::pair{"small", small}, std::pair{"large", large}}) {
+        writeFileBytes((dir / (std::string(name) + ".wav")).string(), wav);
+        ASSERT_EQ(run(std::string(name) + ".wav").status, 0);
+    }
+    const struct {
+        std::string what;
+        Bytes container;
+        Bytes trailer;
+        bool cut;  // else the name is swapped
+    } cases[] = {
+        {"generation 03 smaller than one read, name swapped",
+         writeOldContainer(splitWav(small), {3, true, 0, std::nullopt}), splitWav(small).trailer, false},
+        {"generation 04, name swapped", readFileBytes((dir / "small.qo").string()), splitWav(small).trailer, false},
+        {"generation 03, cut", writeOldContainer(splitWav(large), {3, true, 0, std::nullopt}), longChunk, true},
+        {"generation 04, cut", readFileBytes((dir / "large.qo").string()), longChunk, true},
+    };
+    const std::string path = (dir / "c.qo").string();
+    const std::string out = (dir / "trailer.bin").string();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_LT(c.trailer.size(), c.container.size());
+        writeFileBytes(path, c.container);
+        std::filesystem::remove(out);
+        ContainerReader reader(path);
+        SampleBlock samples;
+        for (int32_t i = 0; i < reader.blockCount; ++i) reader.readBlock(samples, i);
+        const uintmax_t cutAt = c.cut ? c.container.size() - 60000 : 0;
+        if (c.cut) {
+            std::filesystem::resize_file(path, cutAt);
+        } else {
+            Bytes other = c.container;
+            std::fill(other.end() - static_cast<std::ptrdiff_t>(c.trailer.size()), other.end(), 'X');
+            writeFileBytes((dir / "other.qo").string(), other);
+            std::filesystem::rename(dir / "other.qo", path);
+        }
+        RunFiles files;
+        WavWriter writer(out, files);
+        const std::string error = testsupport::errorOf([&] {
+            EXPECT_EQ(reader.copyTrailer(writer), static_cast<int64_t>(c.trailer.size()));
+            writer.finish();
+        });
+        if (c.cut) {
+            EXPECT_EQ(error, "Error - file " + path + " was cut while it was read: it ends after " +
+                                 std::to_string(cutAt) + " of the " + std::to_string(c.container.size()) +
+                                 " bytes it had when it was opened.");
+        } else {
+            EXPECT_EQ(error, "(no error)");
+            EXPECT_TRUE(readFileBytes(out) == c.trailer);
         }
     }
 }

@@ -115,6 +115,7 @@ inline Bytes writeOldContainer(const WavParts& wav, const Options& options) {
     const int32_t entries = options.seekable && blocks > 1 ? (blocks - 1) / kSeekInterval : 0;
 
     Bytes out = {'Q', 'O', '0', static_cast<uint8_t>('0' + version)};
+    out.reserve(64 + stored.size() + 2 * wav.samples.size() + wav.trailer.size());
     out.insert(out.end(), wav.riffSizeAndWave.begin(), wav.riffSizeAndWave.end());
     if (version == 3) putLe(out, static_cast<uint32_t>(stored.size()), 4);
     out.insert(out.end(), stored.begin(), stored.end());

@@ -163,17 +163,19 @@ TEST_F(Program, BadFileAmongGoodOnesEndsOnlyItselfAndIsNamed) {
     EXPECT_EQ(run("a.qo c.qo").status, 0);
 }
 
+// A stream cannot tell its length: one that ends within its samples fails while the
+// container is being written.
 TEST_F(Program, FailedCompressLeavesNoContainerAndKeepsAnExistingOne) {
     Bytes truncated = readFileBytes(testsupport::dataPath("real_bass_st.wav"));
     truncated.resize(20000);
     testsupport::writeFileBytes((dir / "cut.wav").string(), truncated);
-    const RunResult r = run("cut.wav");
+    const RunResult r = run("-cin cut.wav", "cut.wav");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "\nError - unexpected end of file.\n(while compressing cut.wav)\n");
+    EXPECT_EQ(r.err, "\nError - unexpected end of file.\n(while compressing standard input)\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1)
         << "neither the container nor a temporary file is left";
     testsupport::writeFileBytes((dir / "cut.qo").string(), {'o', 'l', 'd'});
-    EXPECT_EQ(run("-overwrite cut.wav").status, 1);
+    EXPECT_EQ(run("-cin -overwrite cut.wav", "cut.wav").status, 1);
     EXPECT_EQ(readFileBytes((dir / "cut.qo").string()), (Bytes{'o', 'l', 'd'}));
 }
 
@@ -210,6 +212,101 @@ TEST_F(Program, OddDataSizeIsRefusedBeforeAnyOutput) {
         }
         expectOnly(c.existing ? std::vector<std::string>{"odd.wav", "odd.qo"} : std::vector<std::string>{"odd.wav"});
         std::filesystem::remove(dir / "odd.qo");
+    }
+}
+
+// What a file holds is checked against its header before any output: a data chunk
+// that claims more bytes than the file holds (as some programs leave it) is refused
+// with both numbers, and so is a header whose first chunk is not the format chunk (a
+// JUNK chunk first, as ffmpeg -rf64 auto writes). From a stream, whose length is not
+// known, the data chunk ends at the end of the input.
+TEST_F(Program, HeadersThatDoNotFitTheFileAreRefusedBeforeAnyOutput) {
+    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_tabla_mono.wav"));
+    Bytes claims = canonicalWav(1, std::vector<int16_t>(pcm.samples.begin(), pcm.samples.begin() + 500));
+    const Bytes huge = {0x00, 0xF0, 0xFF, 0x7F};  // 0x7FFFF000 bytes of samples
+    std::copy(huge.begin(), huge.end(), claims.begin() + 40);
+    Bytes junkFirst = canonicalWav(1, std::vector<int16_t>(pcm.samples.begin(), pcm.samples.begin() + 500));
+    const Bytes junk = {'J', 'U', 'N', 'K', 4, 0, 0, 0, 0, 0, 0, 0};
+    junkFirst.insert(junkFirst.begin() + 12, junk.begin(), junk.end());
+    testsupport::writeFileBytes((dir / "claims.wav").string(), claims);
+    testsupport::writeFileBytes((dir / "junk.wav").string(), junkFirst);
+    const Bytes old = {'o', 'l', 'd'};
+    const struct {
+        std::string args;
+        std::string input;  // standard input
+        std::string error;
+    } cases[] = {
+        {"claims.wav", "",
+         "\nError - the data chunk of claims.wav gives 2147479552 bytes of samples, but the file holds only 1000 "
+         "bytes after the chunk's header.\n"},
+        {"-cin claims.wav", "claims.wav", "\nError - unexpected end of file.\n(while compressing standard input)\n"},
+        {"junk.wav", "", "\nError: invalid .wav header for file - junk.wav\n"},
+    };
+    for (const auto& c : cases) {
+        for (const bool existing : {false, true}) {
+            SCOPED_TRACE(c.args + (existing ? " over an existing container" : ""));
+            const std::string container = c.args.substr(c.args.rfind(' ') + 1, 5) + ".qo";
+            if (existing) testsupport::writeFileBytes((dir / container).string(), old);
+            const RunResult r = run((existing ? "-overwrite " : "") + c.args, c.input);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, c.error);
+            EXPECT_EQ(contains(r.out, "Encoding"), !c.input.empty()) << "work was done first";
+            EXPECT_EQ(exists(container), existing);
+            if (existing) {
+                EXPECT_TRUE(readFileBytes((dir / container).string()) == old);
+            }
+            std::filesystem::remove(dir / container);
+        }
+    }
+}
+
+// A container gives back exactly the file compressed, so a WAV file shorter than its
+// RIFF size gives is named when it is compressed, and its restore reports it as
+// incomplete. The final pad byte alone, which writers often leave out, is no
+// shortfall, nor does a RIFF size that is no real length count.
+TEST_F(Program, WavShorterThanItsRiffSizeIsNamedBothWays) {
+    const testsupport::Pcm pcm = testsupport::loadPcm16(testsupport::dataPath("real_bass_st.wav"));
+    const std::vector<int16_t> samples(pcm.samples.begin(), pcm.samples.begin() + 3000);
+    const Bytes oddChunk = {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c'};  // its pad byte left out
+    const auto withRiffSize = [](Bytes wav, uint32_t size) {
+        for (int i = 0; i < 4; ++i) wav[4 + i] = static_cast<uint8_t>(size >> (8 * i));
+        return wav;
+    };
+    Bytes unpadded = canonicalWav(2, samples);
+    unpadded.insert(unpadded.end(), oddChunk.begin(), oddChunk.end());
+    const uint32_t padded = static_cast<uint32_t>(unpadded.size() + 1 - 8);
+    const struct {
+        std::string what;
+        Bytes wav;
+        int64_t missing;
+    } cases[] = {
+        {"final pad byte left out", withRiffSize(unpadded, padded), 0},
+        {"two bytes short", withRiffSize(unpadded, padded + 1), 2},
+        {"1000 bytes short", withRiffSize(unpadded, padded + 999), 1000},
+        {"RIFF size 0", withRiffSize(unpadded, 0), 0},
+        {"RIFF size 0xFFFFFFFF", withRiffSize(unpadded, 0xFFFFFFFFu), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::writeFileBytes((dir / "s.wav").string(), c.wav);
+        const RunResult compressed = run("-overwrite s.wav");
+        EXPECT_EQ(compressed.status, 0);
+        const std::string missing = std::to_string(c.missing) + " bytes shorter than its RIFF header gives";
+        EXPECT_EQ(compressed.err, c.missing == 0 ? "" : "Warning: s.wav is " + missing +
+                                                            "; its restore will report it as incomplete.\n");
+        for (const std::string flags : {"", "-cin"}) {
+            std::filesystem::remove(dir / "out.wav");
+            const RunResult restored = run(flags + " s.qo out.wav", flags.empty() ? "" : "s.qo");
+            EXPECT_EQ(restored.status, c.missing == 0 ? 0 : 1) << flags;
+            if (c.missing == 0) {
+                EXPECT_EQ(restored.err, "") << flags;
+                EXPECT_TRUE(readFileBytes((dir / "out.wav").string()) == c.wav) << flags;
+            } else {
+                EXPECT_EQ(restored.err.rfind("\nError - the restored WAV is incomplete: it is " + missing + ".\n", 0),
+                          0u)
+                    << flags << ": " << restored.err;
+            }
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "OldContainerWriter.h"
 #include "ProgramRun.h"
 #include "TestSupport.h"
 
@@ -138,16 +139,91 @@ TEST_F(SystemFault, InputsThatAreNoReadableFiles) {
     std::filesystem::create_symlink("/proc/self/mem", dir / "unreadable.qo");
     for (const char* name : {"folder.wav", "folder.qo"})
         expectFailedFile(run(name), "\nError - " + std::string(name) + " is a directory, not a file.\n", name);
-    for (const char* name : {"unreadable.wav", "unreadable.qo"}) expectFailedFile(run(name), "\nError", name);
+    // The two links stand for one file: each is given an output of its own.
+    for (const char* args : {"unreadable.wav u.qo", "unreadable.qo u.wav"}) {
+        const std::string name = std::string(args).substr(0, std::string(args).find(' '));
+        expectFailedFile(run(args), "\nError - file " + name + " cannot be read (Input/output error).\n", name);
+    }
+    // A folder on standard input opens, but cannot be read.
+    for (const char* args : {"-cin x.wav", "-cin x.qo"}) {
+        const RunResult r = run(args, ".");
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err, "\nError - standard input cannot be read (Is a directory).\n") << args;
+    }
     expectOnly({"folder.wav", "folder.qo", "unreadable.wav", "unreadable.qo"});
 }
 
+// A file that may not be read is named so, with the system's reason; "not found" is
+// said only where nothing stands under the name.
 TEST_F(SystemFault, FileWithoutReadPermission) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads files regardless of their permissions";
-    place(original(), "locked.wav");
-    std::filesystem::permissions(dir / "locked.wav", std::filesystem::perms::none);
-    expectFailedFile(run("locked.wav"), "\nFile locked.wav not found.\n", "unreadable WAV");
-    expectOnly({"locked.wav"});
+    if (::geteuid() == 0) {
+        if (std::system("command -v setpriv >/dev/null") != 0)
+            GTEST_SKIP() << "root reads every file, and setpriv is not installed to run qo as another user; test skipped";
+        launcher = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+        // The scratch folder must be reachable by that user: a checkout under a
+        // private folder (mktemp -d makes them 0700) is not.
+        if (std::system((launcher + " test -x '" + dir.string() + "'").c_str()) != 0)
+            GTEST_SKIP() << "the scratch folder is not reachable by another user here; test skipped";
+        std::filesystem::permissions(dir, std::filesystem::perms::all);
+    }
+    compressOriginal();
+    std::filesystem::rename(dir / "a.qo", dir / "locked.qo");
+    std::filesystem::rename(dir / "a.wav", dir / "locked.wav");
+    for (const char* name : {"locked.wav", "locked.qo"}) {
+        std::filesystem::permissions(dir / name, std::filesystem::perms::none);
+        expectFailedFile(run(name), "\nError - file " + std::string(name) + " cannot be read (Permission denied).\n",
+                         name);
+    }
+    expectFailedFile(run("gone.qo"), "\nFile gone.qo not found.\n", "missing container");
+    expectOnly({"locked.wav", "locked.qo"});
+}
+
+// A restore opens its container once and reads it to its end, the chunks after the
+// samples included, through that descriptor: also where the bit coder of generation
+// 03 reads past the end of a container smaller than one of its reads.
+TEST_F(SystemFault, ContainerIsOpenedOnce) {
+    if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
+    const std::string source = testsupport::dataPath("small_edge_list_trailing_st.wav");
+    const std::vector<uint8_t> wav = readFileBytes(source);
+    testsupport::writeFileBytes((dir / "old.qo").string(),
+                                oldcontainer::writeOldContainer(oldcontainer::splitWav(wav), {3, true, 0, std::nullopt}));
+    ASSERT_LT(std::filesystem::file_size(dir / "old.qo"), 4088u);
+    place(source, "new.wav");
+    ASSERT_EQ(run("new.wav").status, 0);
+    for (const std::string name : {"old.qo", "new.qo"}) {
+        SCOPED_TRACE(name);
+        launcher = underStrace + " -o trace.txt -e trace=open,openat";
+        const RunResult r = run(name + " out.wav");
+        launcher.clear();
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(readFileBytes((dir / "out.wav").string()) == wav);
+        size_t opens = 0;
+        for (const std::string& call : linesOf(slurp("trace.txt"))) opens += contains(call, "\"" + name + "\"") ? 1 : 0;
+        EXPECT_EQ(opens, 1u) << slurp("trace.txt");
+        std::filesystem::remove(dir / "trace.txt");
+        std::filesystem::remove(dir / "out.wav");
+    }
+}
+
+// A read that fails inside the input, injected into the system call, is named with
+// its reason instead of ending as a damaged file or an early end.
+TEST_F(SystemFault, ReadErrorIsNamed) {
+    if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
+    compressOriginal();
+    for (const char* input : {"a.wav", "a.qo"}) {
+        for (const char* when : {"1", "3"}) {
+            SCOPED_TRACE(std::string(input) + ", read " + when);
+            launcher = underStrace + " -o /dev/null -P '" + (dir / input).string() +
+                       "' -e trace=read -e inject=read:error=EIO:when=" + when;
+            const RunResult r = run(std::string("-overwrite ") + input + " out" + (input[2] == 'w' ? ".qo" : ".wav"));
+            launcher.clear();
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err.rfind("\nError - file " + std::string(input) + " cannot be read (Input/output error).\n", 0),
+                      0u)
+                << r.err;
+        }
+    }
 }
 
 TEST_F(SystemFault, StandardInputEndingEarly) {

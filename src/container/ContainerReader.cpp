@@ -1,11 +1,7 @@
 #include "container/ContainerReader.h"
 
 #include <algorithm>
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "container/Wav.h"
 #include "entropy/SegmentDecoder.h"
@@ -34,14 +30,6 @@ constexpr int64_t kFixedFields = 29;
 }  // namespace
 
 ContainerReader::ContainerReader(const std::string& name) : file(name, true), fileName(name) {
-    // The length of the file that was opened, not of whatever the name stands for
-    // by now: a name moved or replaced during the restore must not cut the trailer.
-    struct stat opened {};
-    if (!name.empty()) {
-        if (::fstat(::fileno(file.file), &opened) != 0)
-            throw Error("Error - cannot read file " + name + " (" + std::strerror(errno) + ").", Error::Subject::input);
-        if (S_ISREG(opened.st_mode)) fileLength = static_cast<int64_t>(opened.st_size);
-    }
     readContainerHeader();
 }
 
@@ -72,7 +60,7 @@ void ContainerReader::readContainerHeader() {
     int32_t storedLength = 24;
     if (gen->hasTrailer) {
         storedLength = file.readInt32();
-        if (storedLength < kMinStoredHeader || (fileLength >= 0 && storedLength + kFixedFields > fileLength))
+        if (storedLength < kMinStoredHeader || (file.length() >= 0 && storedLength + kFixedFields > file.length()))
             damagedHeader();
         headerEnd = int64_t{storedLength} + 25;
     }
@@ -97,6 +85,7 @@ void ContainerReader::readContainerHeader() {
     seekTable.assign(1, 0);
     for (int32_t s = 0; s < entries; ++s) seekTable.push_back(static_cast<uint32_t>(file.readInt32()));
     seekTable[0] = headerEnd + 4 * (int64_t{entries} + 1);
+    segmentStart = seekTable[0];
     trailerOffset = static_cast<uint32_t>(file.readInt32());
 }
 
@@ -107,10 +96,11 @@ void ContainerReader::releaseSegment() {
 void ContainerReader::positionAtSegment(int32_t segment) {
     const int64_t target = seekTable.at(static_cast<size_t>(segment));
     // A segment starts after the header and before the end of the file.
-    if (target < seekTable[0] || (fileLength >= 0 && target > fileLength)) throw Error(kUnableToSeek);
+    if (target < seekTable[0] || (file.length() >= 0 && target > file.length())) throw Error(kUnableToSeek);
+    segmentStart = target;
     if (!file.sequential()) {
-        if (file.tell() < 0 || !file.notAtEnd()) file.open(fileName, true);
-        if (!file.seek(static_cast<int32_t>(target)) || file.tell() != target) throw Error(kUnableToSeek);
+        // On the descriptor opened first: what the name stands for by now does not matter.
+        if (!file.restartAt(target) || file.tell() != target) throw Error(kUnableToSeek);
         return;
     }
     // A range decoder takes its bytes straight from the stream, past the history, so
@@ -129,12 +119,12 @@ void ContainerReader::positionAtSegment(int32_t segment) {
 
 // On an input read in order: a target at or behind the bytes taken is reached by
 // delivering them again from the history. False when the history does not reach back
-// so far; a target ahead is left for the caller to skip to.
+// so far; a target ahead is left for the caller to skip to, from the bytes taken on
+// (bytes still due again from an earlier step back lie behind it).
 bool ContainerReader::stepBackTo(int64_t target) {
     const int64_t taken = file.byteCount;
-    if (target >= taken) return true;
     if (taken - target > file.historyLength()) return false;
-    file.pendingBytes = static_cast<int32_t>(taken - target);
+    file.pendingBytes = static_cast<int32_t>(std::max<int64_t>(taken - target, 0));
     return true;
 }
 
@@ -156,47 +146,48 @@ void ContainerReader::readBlock(SampleBlock& samples, int32_t i) {
     startTimer("Entropy Coding");
     entropyDecodeBlock(samples, padded ? count + 1 : count, key);
     stopTimer("Entropy Coding");
+    // A bit coder reads ahead and decodes the zeros that stand for bytes past the end
+    // of its input: coded data that runs past that end is a cut container.
+    if (i == blockCount - 1 && codedEnd() > (file.sequential() ? file.bytesTaken() : file.length()))
+        file.throwEndOfInput();
     const StageList stages = buildPredictorChain(high, channels, key, version);
     TransformerCombiner(stages).inverseTransformFast(samples);
     if (padded) samples.pop_back();
 }
 
-void ContainerReader::copyTrailer(WavWriter& writer) {
-    // The trailer starts where the last segment ends: a range decoder stops exactly
-    // there. Any other stored offset is damage, and copying from it would append
-    // container bytes to the restored file.
-    // A bit coder has read ahead, but not past the chunk in which its stream ends.
-    if (version == 4 ? file.position() != trailerOffset : trailerOffset < file.readStart()) damagedTrailer();
+int64_t ContainerReader::copyTrailer(WavWriter& writer) {
+    // The trailer starts where the last segment's coded bytes end. Any other stored
+    // offset is damage: copying from it would drop bytes of the trailer or append
+    // coded bytes to the restored file.
+    const int64_t length = file.length();
+    if (trailerOffset != codedEnd() || (length >= 0 && trailerOffset > length)) damagedTrailer();
     std::string piece;
+    int64_t copied = 0;
     if (file.sequential()) {
-        // The trailer is the rest of the stream from its offset on: behind the bytes
-        // taken, delivered again from the history; ahead of them, after a skip.
-        if (trailerOffset < file.bytesTaken()) {
-            if (!stepBackTo(trailerOffset)) damagedTrailer();
-        } else if (file.notAtEnd()) {
-            file.pendingBytes = 0;
-            for (int64_t left = trailerOffset - file.byteCount; left > 0;) {
-                piece.resize(static_cast<size_t>(std::min<int64_t>(kPiece, left)));
-                const int32_t got = file.readTail(piece.data(), static_cast<int32_t>(piece.size()));
-                if (got == 0) return;  // the stream ends before the offset: no trailer, as in a file
-                left -= got;
-            }
-        } else {
-            return;
-        }
+        // The trailer is the rest of the stream from its offset on, which lies within
+        // the bytes taken once every block is decoded: they are delivered again from
+        // the history.
+        if (trailerOffset > file.bytesTaken() || !stepBackTo(trailerOffset)) damagedTrailer();
         piece.resize(kPiece);
-        for (int32_t got; (got = file.readTail(piece.data(), kPiece)) > 0;) writer.writeRawBytes(piece.substr(0, got));
-        return;
+        for (int32_t got; (got = file.readTail(piece.data(), kPiece)) > 0; copied += got)
+            writer.writeRawBytes(piece.substr(0, static_cast<size_t>(got)));
+        return copied;
     }
-    if (fileLength < 0) return;
-    if (file.tell() < 0 || !file.notAtEnd()) file.open(fileName, true);
-    if (trailerOffset > fileLength || !file.seek(static_cast<int32_t>(trailerOffset))) return;
-    for (int64_t left = fileLength - trailerOffset; left > 0;) {
+    // Read through to the length the file had when it was opened: a file cut
+    // meanwhile ends in an Error, never in zeros.
+    if (!file.restartAt(trailerOffset)) damagedTrailer();
+    for (int64_t left = length - trailerOffset; left > 0; left -= static_cast<int64_t>(piece.size())) {
         piece.resize(static_cast<size_t>(std::min<int64_t>(kPiece, left)));
         file.read(piece.data(), static_cast<int32_t>(piece.size()));
         writer.writeRawBytes(piece);
-        left -= static_cast<int64_t>(piece.size());
+        copied += static_cast<int64_t>(piece.size());
     }
+    return copied;
+}
+
+// Where the coded data read so far ends: right after the header before any block.
+int64_t ContainerReader::codedEnd() const {
+    return segment ? segment->codedEnd(segmentStart) : file.position();
 }
 
 void ContainerReader::damagedTrailer() const {

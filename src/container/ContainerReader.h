@@ -26,8 +26,9 @@ public:
     void readContainerHeader();
     // Block i's samples. Blocks come in order; only key blocks may be asked for out of order.
     void readBlock(SampleBlock& samples, int32_t i);
-    // Writes the bytes after the last coding segment.
-    void copyTrailer(WavWriter& writer);
+    // Writes the bytes after the last coding segment and returns their count. A stored
+    // trailer offset other than the end of the coded data is a damaged trailer.
+    int64_t copyTrailer(WavWriter& writer);
 
     std::string riffHeader;  // the container's first 12 bytes with "RIFF" restored
     std::string restHeader;  // the stored WAV header chunks
@@ -43,15 +44,16 @@ private:
     void entropyDecodeBlock(SampleBlock& samples, int32_t count, bool key);
     void positionAtSegment(int32_t segment);
     bool stepBackTo(int64_t target);
+    int64_t codedEnd() const;
     void releaseSegment();
     [[noreturn]] void damagedHeader() const;
     [[noreturn]] void damagedTrailer() const;
 
     BinaryFile file;
     std::string fileName;
-    int64_t fileLength = -1;  // -1 when the input cannot tell its length
     const Generation* gen = nullptr;
     std::vector<int64_t> seekTable;
+    int64_t segmentStart = 0;  // where the current coding segment starts
     int64_t trailerOffset = 0;
     // The current segment's coder and model; none before the first block.
     std::unique_ptr<SegmentDecoder> segment;

@@ -52,17 +52,29 @@ void restoreSamples(ContainerReader& reader, WavWriter& writer, const std::strin
     showProgress(reader.blockCount, reader.blockCount, label);
 }
 
-// Copies the chunks that followed the samples. A failure here leaves every sample
-// restored, so its message says so, and whether they matched their checksum.
-void restoreTrailer(ContainerReader& reader, WavWriter& writer, bool intact) {
-    if (reader.version < 3 || !headerMode) return;
+// Copies the chunks that followed the samples and returns their length; -1 where
+// none are written. A failure here leaves every sample restored, so its message
+// says so, and says whether they matched their checksum.
+int64_t restoreTrailer(ContainerReader& reader, WavWriter& writer, bool intact) {
+    if (reader.version < 3 || !headerMode) return -1;
     try {
-        reader.copyTrailer(writer);
+        return reader.copyTrailer(writer);
     } catch (const Error& failure) {
         const std::string samples = intact ? "The samples are complete and match their checksum;"
                                            : "The samples are complete, but";
         throw failure.noted(samples + " the chunks after them were not restored.");
     }
+}
+
+// A restored WAV shorter than its RIFF size gives is incomplete: the container was cut
+// within the chunks after the samples (or the WAV compressed was short already).
+void checkRestoredLength(const ContainerReader& reader, int64_t trailerLength) {
+    if (trailerLength < 0) return;
+    const int64_t missing =
+        riffShortfall(reader.riffHeader, reader.restHeader, 2 * int64_t{reader.sampleCount}, trailerLength);
+    if (missing == 0) return;
+    throw Error("Error - the restored WAV is incomplete: it is " + std::to_string(missing) +
+                " bytes shorter than its RIFF header gives.");
 }
 
 }  // namespace
@@ -81,7 +93,7 @@ bool decodeFile(const std::string& givenName, const std::string& outName, RunFil
         // Compared before the trailer is read, so that damaged samples are reported
         // whatever becomes of the trailer.
         intact = crc.value() == reader.storedCrc;
-        restoreTrailer(reader, writer, *intact);
+        checkRestoredLength(reader, restoreTrailer(reader, writer, *intact));
         outcome = writer.finish(*intact);
     } catch (const Error& failure) {
         // Any failure of the restore ends here, whatever step it came from.

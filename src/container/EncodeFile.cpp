@@ -119,7 +119,8 @@ int64_t writeContainer(WavReader& wav, PendingOutput& pending, int32_t n, bool s
 
 void encodeFile(const std::string& inName, const std::string& outName, bool seekable, bool high, RunFiles& files) {
     startTimer("everything");
-    WavReader wav(stdinMode ? std::string() : inName);
+    const std::string name = stdinMode ? std::string() : inName;
+    WavReader wav(name);
     const int channels = fmtChannels(wav.restHeader);
     if (fmtBitsPerSample(wav.restHeader) != 16) throw Error("Error - Qo currently only supports 16-bit files!");
     // The container states the sample count before the first block, so a stream
@@ -133,6 +134,13 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
     if (wav.dataSize % 2 != 0)
         throw Error("Error - wav data chunk of odd size (" + std::to_string(wav.dataSize) +
                     " bytes) is not supported: the file would not be restored exactly.");
+    // A file tells its length: one shorter than its data chunk says is refused before any output.
+    const int64_t held = wav.bytesAfterHeader();
+    if (held >= 0 && held < wav.dataSize)
+        throw Error("Error - the data chunk of " + inputName(name) + " gives " + std::to_string(wav.dataSize) +
+                    " bytes of samples, but the file holds only " + std::to_string(held) +
+                    " bytes after the chunk's header.",
+                    Error::Subject::input);
     const int32_t n = wav.dataSize / 2;
     if (n % 2 != 0 && channels == 2)
         printWarning("Warning: wav file is stereo but has odd number of samples!");
@@ -154,5 +162,10 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
         std::printf("\rFinished %s - size: %d ratio: %.1f%% time taken: %.1fs\n", baseName(inName).c_str(),
                     static_cast<int>(size), static_cast<double>(size / 2) / n * 100.0,
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
+    // The container gives back exactly what the file held, so its restore reports the same shortfall.
+    if (const int64_t missing = wav.riffShortfall(); missing > 0)
+        printWarning("Warning: " + inputName(name) + " is " + std::to_string(missing) +
+                         " bytes shorter than its RIFF header gives; its restore will report it as incomplete.",
+                     Error::Subject::input);
     if (debugMode) writeDebugReport("debugenc.txt", files);
 }

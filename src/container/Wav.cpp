@@ -101,11 +101,31 @@ void WavReader::readWavSamples(int32_t count, std::vector<int16_t>& samples, Crc
 std::string WavReader::readRemainingBytes() {
     std::string rest;
     for (char byte; file->getByte(byte);) rest += byte;
+    trailerLength = static_cast<int64_t>(rest.size());
     return rest;
+}
+
+int64_t WavReader::bytesAfterHeader() const {
+    return file->length() < 0 ? -1 : file->length() - file->position();
+}
+
+int64_t WavReader::riffShortfall() const {
+    return ::riffShortfall(riffHeader, restHeader, dataSize, trailerLength);
 }
 
 int fmtChannels(const std::string& header) { return fmtField(header, 10); }
 int fmtBitsPerSample(const std::string& header) { return fmtField(header, 22); }
+
+int64_t riffShortfall(const std::string& riffHeader, const std::string& restHeader, int64_t dataBytes,
+                      int64_t trailerBytes) {
+    // The data chunk's id and size field stand between the stored chunks and the samples.
+    const int64_t length = static_cast<int64_t>(riffHeader.size() + restHeader.size()) + 8 + dataBytes + trailerBytes;
+    const uint32_t riffSize = littleEndian(riffHeader, 4, 4);
+    if (riffSize == 0 || riffSize == 0xFFFFFFFFu) return 0;
+    const int64_t missing = int64_t{riffSize} + 8 - length;
+    if (missing <= 0 || (missing == 1 && length % 2 != 0)) return 0;
+    return missing;
+}
 
 WavWriter::WavWriter(const std::string& name, RunFiles& files) : output(name, files) {}
 

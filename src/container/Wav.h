@@ -24,6 +24,12 @@ public:
     void readWavSamples(int32_t count, std::vector<int16_t>& samples, Crc32& crc);
     // Everything left in the input: the container's trailer.
     std::string readRemainingBytes();
+    // Bytes the input holds after the data chunk's header; -1 when the input cannot
+    // tell its length (a stream).
+    int64_t bytesAfterHeader() const;
+    // Once the remaining bytes are read: how many bytes the input falls short of its
+    // RIFF size (riffShortfall).
+    int64_t riffShortfall() const;
 
     std::string riffHeader;  // "RIFF", the RIFF size, "WAVE"
     std::string restHeader;  // the format chunk and every chunk before the data chunk, verbatim
@@ -36,11 +42,20 @@ private:
 
     std::unique_ptr<BinaryFile> file;
     std::string name;
+    int64_t trailerLength = 0;  // bytes readRemainingBytes returned
 };
 
 // Channel count and bits per sample of a stored format chunk (its id first).
 int fmtChannels(const std::string& header);
 int fmtBitsPerSample(const std::string& header);
+
+// The bytes by which a WAV file falls short of the length that its RIFF header (its
+// first 12 bytes) gives, for a file made of that header, the stored header chunks, a
+// data chunk of dataBytes and then trailerBytes. 0 where it does not, where the RIFF
+// size is no real length (0 or 0xFFFFFFFF), and where only the final pad byte is
+// missing, which writers often leave out (the file's length is then odd).
+int64_t riffShortfall(const std::string& riffHeader, const std::string& restHeader, int64_t dataBytes,
+                      int64_t trailerBytes);
 
 // Writes a restored WAV file through a PendingOutput; every write is flushed at
 // once. An empty name writes standard output.

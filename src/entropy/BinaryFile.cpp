@@ -31,6 +31,7 @@ BinaryFile::~BinaryFile() {
 void BinaryFile::open(const std::string& name, bool read) {
     if (file != nullptr && !isStdio) std::fclose(file);
     file = nullptr;
+    fileLength = -1;
     forRead = read;
     fileName = name;
     isStdio = name.empty();
@@ -43,15 +44,22 @@ void BinaryFile::open(const std::string& name, bool read) {
             throw Error("Cannot open output file " + baseName(name) + " (" + std::strerror(errno) + ").");
     } else {
         file = std::fopen(name.c_str(), "rb");
-        if (file == nullptr) throw Error("File " + baseName(name) + " not found.", Error::Subject::input);
+        if (file == nullptr) {
+            if (errno == ENOENT || errno == ENOTDIR) throw Error("File " + baseName(name) + " not found.", Error::Subject::input);
+            throwReadFailed(errno);
+        }
         struct stat info {};
-        if (::fstat(::fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        const int statError = ::fstat(::fileno(file), &info) != 0 ? errno : 0;
+        if (statError != 0 || S_ISDIR(info.st_mode)) {
             std::fclose(file);
             file = nullptr;
+            if (statError != 0) throwReadFailed(statError);
             throw Error("Error - " + baseName(name) + " is a directory, not a file.", Error::Subject::input);
         }
         // A FIFO, pipe or device delivers its bytes once: it is read like standard input.
         inOrder = !S_ISREG(info.st_mode);
+        // The length of the file opened, whatever the name stands for later.
+        if (!inOrder) fileLength = static_cast<int64_t>(info.st_size);
     }
     byteCount = 0;
     eofHits = 0;
@@ -82,7 +90,7 @@ void BinaryFile::writeInt32(int32_t v) {
     write(bytes, 4);
 }
 
-// A read error counts like the end of the stream, so every reading loop ends.
+// The end of the stream, or a read error, which the reads throw at once.
 bool BinaryFile::streamEnded() const {
     return std::feof(file) || std::ferror(file);
 }
@@ -94,17 +102,45 @@ void BinaryFile::applyEndOfFileRule() {
 }
 
 // Takes up to n new bytes from the stream and zero-fills the rest; returns the count taken.
+// Fewer bytes than asked for are the end of the input, and nothing else.
 int32_t BinaryFile::readFresh(uint8_t* data, int32_t n) {
-    size_t got = 0;
-    if (n > 0 && !std::ferror(file)) got = std::fread(data, 1, static_cast<size_t>(n), file);
-    if (n > 0) std::memset(data + got, 0, static_cast<size_t>(n) - got);
+    if (n <= 0) return 0;
+    const size_t got = std::fread(data, 1, static_cast<size_t>(n), file);
+    if (got < static_cast<size_t>(n)) {
+        checkShortRead();
+        std::memset(data + got, 0, static_cast<size_t>(n) - got);
+    }
     return static_cast<int32_t>(got);
+}
+
+// A read error, or a named file that ends before its length at opening, ends the
+// input with its own message.
+void BinaryFile::checkShortRead() const {
+    if (std::ferror(file)) throwReadFailed(errno);
+    if (fileLength < 0) return;
+    const int64_t end = std::ftell(file);
+    if (end >= 0 && end < fileLength)
+        throw Error("Error - " + inputLabel() + " was cut while it was read: it ends after " + std::to_string(end) +
+                    " of the " + std::to_string(fileLength) + " bytes it had when it was opened.",
+                    Error::Subject::input);
+}
+
+std::string BinaryFile::inputLabel() const {
+    return isStdio ? std::string("standard input") : "file " + baseName(fileName);
+}
+
+void BinaryFile::throwReadFailed(int error) const {
+    throw Error("Error - " + inputLabel() + " cannot be read (" + std::strerror(error) + ").", Error::Subject::input);
+}
+
+void BinaryFile::throwEndOfInput() const {
+    checkShortRead();
+    throw Error("Error - unexpected end of file.");
 }
 
 int32_t BinaryFile::read(void* out, int32_t n) {
     n = std::max(n, 0);
     uint8_t* data = static_cast<uint8_t*>(out);
-    latestReadStart = position();
     if (inOrder) return readInOrder(data, n);
     const int32_t got = readFresh(data, n);
     applyEndOfFileRule();
@@ -125,13 +161,16 @@ int32_t BinaryFile::replayPending(uint8_t* data, int32_t n) {
 
 int32_t BinaryFile::readInOrder(uint8_t* data, int32_t n) {
     if (pendingBytes > n) return replayPending(data, n);
-    const size_t size = history.size();
     const int32_t replayed = replayPending(data, n);
+    // The bytes delivered again stand at the end of the history already: they are
+    // taken out of it, so that the read puts them back once, in their place.
+    const size_t before = history.size() - static_cast<size_t>(replayed);
     const int32_t fresh = n - replayed;
     const int32_t got = readFresh(data + replayed, fresh);
     missing += fresh - got;
     applyEndOfFileRule();
-    const size_t keep = std::min(size, kHistoryKeep);
+    const size_t keep = std::min(before, kHistoryKeep);
+    history.erase(history.begin() + static_cast<std::ptrdiff_t>(before), history.end());
     history.erase(history.begin(), history.end() - static_cast<std::ptrdiff_t>(keep));
     history.insert(history.end(), data, data + n);
     byteCount += fresh;
@@ -162,8 +201,11 @@ int32_t BinaryFile::readTail(void* out, int32_t n) {
 }
 
 bool BinaryFile::getByte(char& out) {
-    out = static_cast<char>(std::getc(file));
-    return !streamEnded();
+    const int c = std::getc(file);
+    out = static_cast<char>(c);
+    if (c != EOF) return true;
+    checkShortRead();
+    return false;
 }
 
 bool BinaryFile::notAtEnd() const {
@@ -178,6 +220,13 @@ int64_t BinaryFile::position() const {
     // A stream stays at its end, as a file's position does, however far reads go past it.
     if (inOrder) return std::min(int64_t{byteCount} - pendingBytes, bytesTaken());
     return std::ftell(file);
+}
+
+bool BinaryFile::restartAt(int64_t pos) {
+    if (pos < 0 || pos > INT32_MAX || !seek(static_cast<int32_t>(pos))) return false;
+    std::clearerr(file);
+    eofHits = 0;
+    return true;
 }
 
 bool BinaryFile::seek(int32_t pos) {

@@ -9,9 +9,10 @@
 // are little-endian.
 //
 // Reading an input that cannot seek (standard input, or a named FIFO, pipe or device)
-// keeps a push-back history (up to 16 bytes delivered before the latest read, then that
-// read's bytes) and counts the bytes taken from the stream, so the container reader can
-// step back to a segment start without seeking.
+// keeps a push-back history (up to 16 bytes of the stream before the latest read, then
+// that read's bytes: each byte once, in the stream's order) and counts the bytes taken
+// from the stream, so the container reader can step back to a segment start without
+// seeking.
 class BinaryFile {
 public:
     BinaryFile(const std::string& name, bool forRead);
@@ -23,7 +24,8 @@ public:
 
     // Binds to a stream; a named file held before is closed first. A named output is
     // created or truncated: whether it may be is the caller's decision. Throws Error
-    // when the file cannot be opened.
+    // when the file cannot be opened: "not found" when nothing stands under the name,
+    // else with the system's reason.
     void open(const std::string& name, bool forRead);
     // Closes a named output; throws Error when a write, the flush or the close failed.
     void close();
@@ -37,8 +39,10 @@ public:
     void writeInt32(int32_t v);
 
     // Reads n bytes and returns how many were delivered; the bytes after those are zero.
-    // The fifth read that meets the end of the stream (or a read error) throws
-    // "Error - unexpected end of file.".
+    // The fifth read that meets the end of the stream throws "Error - unexpected end of
+    // file.". A read error throws at once with the system's reason, and so does a named
+    // file that ends before the length it had when it was opened (it was cut meanwhile):
+    // no zeros stand in for bytes the file should hold.
     int32_t read(void* data, int32_t n);
     int32_t readInt32();
     int32_t readInt8();  // sign-extended
@@ -46,10 +50,13 @@ public:
     // the coded blocks, which end where the stream ends. Returns the count delivered.
     int32_t readTail(void* data, int32_t n);
 
-    // One byte straight from the stream, bypassing history and counters; true while the
-    // stream has neither reached its end nor failed.
+    // One byte straight from the stream, bypassing history and counters; false at the
+    // end of the stream. Throws like read on a read error or a file cut meanwhile.
     bool getByte(char& out);
     bool notAtEnd() const;
+    // Throws the Error of an input that could not deliver the bytes asked for: its read
+    // error, a file cut meanwhile, or else "Error - unexpected end of file.".
+    [[noreturn]] void throwEndOfInput() const;
 
     int32_t tell() const;
     // The position in the input, in a file or a stream alike: the next byte a read
@@ -58,11 +65,15 @@ public:
     // Bytes really taken from the stream: byteCount less the zeros that stood in for
     // bytes past its end.
     int64_t bytesTaken() const { return int64_t{byteCount} - missing; }
-    // The position at which the latest read started.
-    int64_t readStart() const { return latestReadStart; }
     // Positions at pos from the start; true when the stream accepted the position.
     // The end-of-file count, byteCount and pendingBytes are kept.
     bool seek(int32_t pos);
+    // Positions a named input at pos as a fresh open would, on the descriptor it
+    // holds: the end-of-file indicator and count start again. True when the stream
+    // accepted the position.
+    bool restartAt(int64_t pos);
+    // The length of a named regular file when it was opened; -1 for any other input.
+    int64_t length() const { return fileLength; }
     // Flushes an output; throws Error when a write or the flush failed.
     void flush();
     // Throws the Error of a write that failed on this output, with the system's reason.
@@ -85,6 +96,9 @@ private:
     bool streamEnded() const;
     void noteWriteFailure();
     void applyEndOfFileRule();
+    void checkShortRead() const;
+    [[noreturn]] void throwReadFailed(int error) const;
+    std::string inputLabel() const;
     int32_t readInOrder(uint8_t* data, int32_t n);
     int32_t replayPending(uint8_t* data, int32_t n);
     int32_t readFresh(uint8_t* data, int32_t n);
@@ -98,7 +112,7 @@ private:
     // Bytes counted in byteCount that the stream did not have: the zeros a short
     // read put in their place, at the end of what was taken.
     int32_t missing = 0;
-    int64_t latestReadStart = 0;
+    int64_t fileLength = -1;
     // errno of the first write, flush, sync or close that failed; 0 while none did.
     int writeFailure = 0;
 };

@@ -31,9 +31,15 @@ void BitstreamFast::readBuffer() {
     // lookahead beyond the segment's final bits.
     const int32_t delivered = owner->read(chunk.data(), CHUNK_BYTES);
     std::copy_n(chunk.begin(), delivered, buffer.begin());
+    chunkBase += CHUNK_BITS;
     bitCount = 0;
     cursor = 0;
     currentByte = buffer[0];
+}
+
+int64_t BitstreamFast::codedBytes() const {
+    constexpr int64_t kBitsAhead = 31 - 2;
+    return std::max<int64_t>(chunkBase + bitCount - kBitsAhead + 7, 0) / 8;
 }
 
 void BitstreamFast::primeDecoder() {

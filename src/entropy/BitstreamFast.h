@@ -28,6 +28,10 @@ public:
     uint32_t getCountShift(int32_t shift);
     void decodeUpdate(uint32_t cumLow, uint32_t cumHigh);
     void readBuffer();
+    // Reading: the bytes the writer put for the symbols decoded so far, had they ended
+    // the stream. The reader takes 31 bits ahead at the start and one bit per scaling;
+    // the writer puts one bit per scaling and two closing bits, padded to a byte.
+    int64_t codedBytes() const;
 
     // Writing, the exact inverse of reading.
     void encode(uint32_t cumLow, uint32_t cumHigh, uint32_t total);
@@ -54,6 +58,9 @@ private:
     int32_t cursor = 0;  // index into buffer
     uint8_t currentByte = 0;
     int32_t bitCount = 0;
+    // Reading: the bits of the chunks before the current one, less one chunk, so that
+    // chunkBase + bitCount is the number of bits taken (bitCount starts at a full chunk).
+    int64_t chunkBase = -CHUNK_BITS;
     uint32_t low = 0;
     uint32_t high = TOP_VALUE;
     uint32_t step = 0;

@@ -7,11 +7,12 @@ void RangeCoder::corrupt() {
     throw Error("Input data corrupt");
 }
 
-void RangeCoder::endOfFile() {
-    throw Error("Error - unexpected end of file.");
+void RangeCoder::endOfFile() const {
+    source->throwEndOfInput();
 }
 
-RangeCoder::RangeCoder(BinaryFile& stream, Mode mode) : byteCounter(&stream.byteCount), file(stream.file) {
+RangeCoder::RangeCoder(BinaryFile& stream, Mode mode)
+    : source(&stream), byteCounter(&stream.byteCount), file(stream.file) {
     if (mode == Mode::decoding)
         for (int i = 0; i < 4; ++i) code = (code << 8) | take();
 }

@@ -44,7 +44,8 @@ public:
 
 private:
     [[noreturn]] static void corrupt();
-    [[noreturn]] static void endOfFile();
+    // The stream could not deliver a byte: its read error, a file cut meanwhile, or its end.
+    [[noreturn]] void endOfFile() const;
 
     static constexpr uint32_t TOP = 1u << 24;
     static constexpr uint32_t BOTTOM = 1u << 16;
@@ -57,6 +58,7 @@ private:
     void normaliseOutput();
     void normaliseInput();
 
+    const BinaryFile* source = nullptr;
     int32_t* byteCounter = nullptr;
     uint32_t low = 0;
     uint32_t code = 0;

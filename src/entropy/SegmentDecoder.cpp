@@ -1,12 +1,13 @@
 #include "entropy/SegmentDecoder.h"
 
+#include "entropy/BinaryFile.h"
 #include "entropy/BitstreamFast.h"
 #include "entropy/ModelSmooth02.h"
 #include "entropy/ModelSmooth03.h"
 #include "entropy/ModelSmooth04.h"
 #include "entropy/RangeCoder.h"
 
-SegmentDecoder::SegmentDecoder(BinaryFile& stream, int version, int32_t channels) {
+SegmentDecoder::SegmentDecoder(BinaryFile& stream, int version, int32_t channels) : stream(stream) {
     if (version == 4) {
         rangeDecoder = std::make_unique<RangeCoder>(stream, RangeCoder::Mode::decoding);
         residualModel = std::make_unique<ModelSmooth04>(channels, rangeDecoder.get());
@@ -21,3 +22,7 @@ SegmentDecoder::SegmentDecoder(BinaryFile& stream, int version, int32_t channels
 }
 
 SegmentDecoder::~SegmentDecoder() = default;
+
+int64_t SegmentDecoder::codedEnd(int64_t start) const {
+    return bitReader ? start + bitReader->codedBytes() : stream.position();
+}

@@ -19,8 +19,13 @@ public:
     SegmentDecoder& operator=(const SegmentDecoder&) = delete;
 
     GenericModelI& model() { return *residualModel; }
+    // Where the coded bytes of the blocks decoded so far end, for a segment that starts
+    // at start: a range decoder takes exactly those bytes; a bit reader reads ahead, and
+    // the end follows from the bits it took.
+    int64_t codedEnd(int64_t start) const;
 
 private:
+    BinaryFile& stream;
     std::unique_ptr<RangeCoder> rangeDecoder;
     std::unique_ptr<BitstreamFast> bitReader;
     std::unique_ptr<GenericModelI> residualModel;  // last: released before the coder it borrows
