@@ -275,6 +275,10 @@ TEST_F(Program, WavShorterThanItsRiffSizeIsNamedBothWays) {
     Bytes unpadded = canonicalWav(2, samples);
     unpadded.insert(unpadded.end(), oddChunk.begin(), oddChunk.end());
     const uint32_t padded = static_cast<uint32_t>(unpadded.size() + 1 - 8);
+    // A chunk of even size has no pad byte: one byte less is a byte of its body.
+    Bytes cutBody = canonicalWav(2, samples);
+    const Bytes evenChunk = {'a', 'b', 'c', 'd', 4, 0, 0, 0, 'w', 'x', 'y'};
+    cutBody.insert(cutBody.end(), evenChunk.begin(), evenChunk.end());
     const struct {
         std::string what;
         Bytes wav;
@@ -282,6 +286,8 @@ TEST_F(Program, WavShorterThanItsRiffSizeIsNamedBothWays) {
     } cases[] = {
         {"final pad byte left out", withRiffSize(unpadded, padded), 0},
         {"two bytes short", withRiffSize(unpadded, padded + 1), 2},
+        {"last byte of an even-sized chunk missing", withRiffSize(cutBody, static_cast<uint32_t>(cutBody.size() + 1 - 8)),
+         1},
         {"1000 bytes short", withRiffSize(unpadded, padded + 999), 1000},
         {"RIFF size 0", withRiffSize(unpadded, 0), 0},
         {"RIFF size 0xFFFFFFFF", withRiffSize(unpadded, 0xFFFFFFFFu), 0},
@@ -291,7 +297,8 @@ TEST_F(Program, WavShorterThanItsRiffSizeIsNamedBothWays) {
         testsupport::writeFileBytes((dir / "s.wav").string(), c.wav);
         const RunResult compressed = run("-overwrite s.wav");
         EXPECT_EQ(compressed.status, 0);
-        const std::string missing = std::to_string(c.missing) + " bytes shorter than its RIFF header gives";
+        const std::string missing =
+            std::to_string(c.missing) + (c.missing == 1 ? " byte" : " bytes") + " shorter than its RIFF header gives";
         EXPECT_EQ(compressed.err, c.missing == 0 ? "" : "Warning: s.wav is " + missing +
                                                             "; its restore will report it as incomplete.\n");
         for (const std::string flags : {"", "-cin"}) {

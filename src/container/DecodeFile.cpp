@@ -28,7 +28,7 @@ std::string outcomeNote(PendingOutput::Outcome outcome, const WavWriter& writer,
             if (writer.samplesWritten() < sampleCount)
                 return "The restore is incomplete: " + name + " holds only the first " +
                        std::to_string(writer.samplesWritten()) + " of " + std::to_string(sampleCount) + " samples.";
-            if (writer.trailerBytesWritten() > 0) return name + " holds " + all + ", but not all of the chunks after them.";
+            if (writer.trailer().length() > 0) return name + " holds " + all + ", but not all of the chunks after them.";
             return name + " holds " + all + ", without the chunks after them.";
         case PendingOutput::Outcome::nothingLeft: return "Nothing was kept under the name " + name + ".";
         case PendingOutput::Outcome::console: return "What was written to standard output is incomplete.";
@@ -52,13 +52,14 @@ void restoreSamples(ContainerReader& reader, WavWriter& writer, const std::strin
     showProgress(reader.blockCount, reader.blockCount, label);
 }
 
-// Copies the chunks that followed the samples and returns their length; -1 where
-// none are written. A failure here leaves every sample restored, so its message
-// says so, and says whether they matched their checksum.
-int64_t restoreTrailer(ContainerReader& reader, WavWriter& writer, bool intact) {
-    if (reader.version < 3 || !headerMode) return -1;
+// Copies the chunks that followed the samples; false where none are written. A
+// failure here leaves every sample restored, so its message says so, and says
+// whether they matched their checksum.
+bool restoreTrailer(ContainerReader& reader, WavWriter& writer, bool intact) {
+    if (reader.version < 3 || !headerMode) return false;
     try {
-        return reader.copyTrailer(writer);
+        reader.copyTrailer(writer);
+        return true;
     } catch (const Error& failure) {
         const std::string samples = intact ? "The samples are complete and match their checksum;"
                                            : "The samples are complete, but";
@@ -68,13 +69,11 @@ int64_t restoreTrailer(ContainerReader& reader, WavWriter& writer, bool intact) 
 
 // A restored WAV shorter than its RIFF size gives is incomplete: the container was cut
 // within the chunks after the samples (or the WAV compressed was short already).
-void checkRestoredLength(const ContainerReader& reader, int64_t trailerLength) {
-    if (trailerLength < 0) return;
+void checkRestoredLength(const ContainerReader& reader, const WavWriter& writer) {
     const int64_t missing =
-        riffShortfall(reader.riffHeader, reader.restHeader, 2 * int64_t{reader.sampleCount}, trailerLength);
+        riffShortfall(reader.riffHeader, reader.restHeader, 2 * int64_t{reader.sampleCount}, writer.trailer());
     if (missing == 0) return;
-    throw Error("Error - the restored WAV is incomplete: it is " + std::to_string(missing) +
-                " bytes shorter than its RIFF header gives.");
+    throw Error("Error - the restored WAV is incomplete: it is " + shortfallText(missing) + ".");
 }
 
 }  // namespace
@@ -93,7 +92,7 @@ bool decodeFile(const std::string& givenName, const std::string& outName, RunFil
         // Compared before the trailer is read, so that damaged samples are reported
         // whatever becomes of the trailer.
         intact = crc.value() == reader.storedCrc;
-        checkRestoredLength(reader, restoreTrailer(reader, writer, *intact));
+        if (restoreTrailer(reader, writer, *intact)) checkRestoredLength(reader, writer);
         outcome = writer.finish(*intact);
     } catch (const Error& failure) {
         // Any failure of the restore ends here, whatever step it came from.

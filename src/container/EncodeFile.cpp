@@ -164,8 +164,8 @@ void encodeFile(const std::string& inName, const std::string& outName, bool seek
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
     // The container gives back exactly what the file held, so its restore reports the same shortfall.
     if (const int64_t missing = wav.riffShortfall(); missing > 0)
-        printWarning("Warning: " + inputName(name) + " is " + std::to_string(missing) +
-                         " bytes shorter than its RIFF header gives; its restore will report it as incomplete.",
+        printWarning("Warning: " + inputName(name) + " is " + shortfallText(missing) +
+                         "; its restore will report it as incomplete.",
                      Error::Subject::input);
     if (debugMode) writeDebugReport("debugenc.txt", files);
 }

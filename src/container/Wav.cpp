@@ -101,7 +101,7 @@ void WavReader::readWavSamples(int32_t count, std::vector<int16_t>& samples, Crc
 std::string WavReader::readRemainingBytes() {
     std::string rest;
     for (char byte; file->getByte(byte);) rest += byte;
-    trailerLength = static_cast<int64_t>(rest.size());
+    tail.feed(rest.data(), rest.size());
     return rest;
 }
 
@@ -110,21 +110,25 @@ int64_t WavReader::bytesAfterHeader() const {
 }
 
 int64_t WavReader::riffShortfall() const {
-    return ::riffShortfall(riffHeader, restHeader, dataSize, trailerLength);
+    return ::riffShortfall(riffHeader, restHeader, dataSize, tail);
 }
 
 int fmtChannels(const std::string& header) { return fmtField(header, 10); }
 int fmtBitsPerSample(const std::string& header) { return fmtField(header, 22); }
 
 int64_t riffShortfall(const std::string& riffHeader, const std::string& restHeader, int64_t dataBytes,
-                      int64_t trailerBytes) {
+                      const ChunkTail& tail) {
     // The data chunk's id and size field stand between the stored chunks and the samples.
-    const int64_t length = static_cast<int64_t>(riffHeader.size() + restHeader.size()) + 8 + dataBytes + trailerBytes;
+    const int64_t length = static_cast<int64_t>(riffHeader.size() + restHeader.size()) + 8 + dataBytes + tail.length();
     const uint32_t riffSize = littleEndian(riffHeader, 4, 4);
     if (riffSize == 0 || riffSize == 0xFFFFFFFFu) return 0;
     const int64_t missing = int64_t{riffSize} + 8 - length;
-    if (missing <= 0 || (missing == 1 && length % 2 != 0)) return 0;
+    if (missing <= 0 || (missing == 1 && tail.endsBeforePadByte())) return 0;
     return missing;
+}
+
+std::string shortfallText(int64_t missing) {
+    return std::to_string(missing) + (missing == 1 ? " byte" : " bytes") + " shorter than its RIFF header gives";
 }
 
 WavWriter::WavWriter(const std::string& name, RunFiles& files) : output(name, files) {}
@@ -147,7 +151,7 @@ void WavWriter::writeWavSamples(const std::vector<int16_t>& samples) {
 
 void WavWriter::writeRawBytes(const std::string& bytes) {
     writeBytes(bytes);
-    trailerBytes += static_cast<int64_t>(bytes.size());
+    tail.feed(bytes.data(), bytes.size());
 }
 
 void WavWriter::writeBytes(const std::string& bytes) {
@@ -163,7 +167,7 @@ PendingOutput::Outcome WavWriter::abandon() {
             // RIFF size: "WAVE", the stored chunks, the data chunk's header, its
             // samples and what came of the chunks after them.
             output.seek(4);
-            output.stream().writeInt32(static_cast<int32_t>(4 + restHeaderSize + 8 + sampleBytes + trailerBytes));
+            output.stream().writeInt32(static_cast<int32_t>(4 + restHeaderSize + 8 + sampleBytes + tail.length()));
             output.seek(12 + restHeaderSize + 4);
             output.stream().writeInt32(static_cast<int32_t>(sampleBytes));
         } catch (const Error&) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "container/ChunkTail.h"
 #include "container/ContainerFormat.h"
 #include "container/PendingOutput.h"
 #include "entropy/BinaryFile.h"
@@ -42,7 +43,7 @@ private:
 
     std::unique_ptr<BinaryFile> file;
     std::string name;
-    int64_t trailerLength = 0;  // bytes readRemainingBytes returned
+    ChunkTail tail;  // the bytes readRemainingBytes returned
 };
 
 // Channel count and bits per sample of a stored format chunk (its id first).
@@ -51,11 +52,13 @@ int fmtBitsPerSample(const std::string& header);
 
 // The bytes by which a WAV file falls short of the length that its RIFF header (its
 // first 12 bytes) gives, for a file made of that header, the stored header chunks, a
-// data chunk of dataBytes and then trailerBytes. 0 where it does not, where the RIFF
-// size is no real length (0 or 0xFFFFFFFF), and where only the final pad byte is
-// missing, which writers often leave out (the file's length is then odd).
+// data chunk of dataBytes and then the chunks of tail. 0 where it does not, where
+// the RIFF size is no real length (0 or 0xFFFFFFFF), and where only the pad byte
+// after a last chunk of odd size is missing, which writers often leave out.
 int64_t riffShortfall(const std::string& riffHeader, const std::string& restHeader, int64_t dataBytes,
-                      int64_t trailerBytes);
+                      const ChunkTail& tail);
+// How messages state a shortfall: "N bytes shorter than its RIFF header gives".
+std::string shortfallText(int64_t missing);
 
 // Writes a restored WAV file through a PendingOutput; every write is flushed at
 // once. An empty name writes standard output.
@@ -80,8 +83,8 @@ public:
     PendingOutput::Outcome abandon();
 
     int64_t samplesWritten() const { return sampleBytes / 2; }
-    // Bytes written after the samples: the chunks that followed them.
-    int64_t trailerBytesWritten() const { return trailerBytes; }
+    // The bytes written after the samples: the chunks that followed them.
+    const ChunkTail& trailer() const { return tail; }
     const std::string& name() const { return output.name(); }
     const std::string& leftoverNote() const { return output.leftoverNote(); }
 
@@ -91,5 +94,5 @@ private:
     PendingOutput output;
     int64_t restHeaderSize = -1;  // -1 until a header is written
     int64_t sampleBytes = 0;
-    int64_t trailerBytes = 0;
+    ChunkTail tail;
 };
