@@ -40,6 +40,24 @@ std::string outcomeNote(PendingOutput::Outcome outcome, const WavWriter& writer,
     return "";
 }
 
+// Says what stands under the output name after a restore whose samples did not
+// match their checksum, or what standard output or a FIFO received.
+std::string mismatchNote(PendingOutput::Outcome outcome, const WavWriter& writer, int32_t sampleCount) {
+    const std::string name = baseName(writer.name());
+    switch (outcome) {
+        case PendingOutput::Outcome::existingKept: return keptExistingNote(writer.name());
+        case PendingOutput::Outcome::placed:
+            return name + " holds all " + std::to_string(sampleCount) + " samples, but they do not match their checksum.";
+        case PendingOutput::Outcome::console: return "What was written to standard output does not match its checksum.";
+        case PendingOutput::Outcome::writtenThrough: return "What was written to " + name + " does not match its checksum.";
+        case PendingOutput::Outcome::partialKept:
+        case PendingOutput::Outcome::nothingLeft:
+        case PendingOutput::Outcome::nameTaken:
+        case PendingOutput::Outcome::inPlace: break;
+    }
+    return "";
+}
+
 void restoreSamples(ContainerReader& reader, WavWriter& writer, const std::string& label, Crc32& crc) {
     if (headerMode) writer.writeWavHeader(reader.riffHeader, reader.restHeader, reader.sampleCount);
     SampleBlock samples;
@@ -106,8 +124,7 @@ bool decodeFile(const std::string& givenName, const std::string& outName, RunFil
         std::printf("\rFinished %s - time taken: %.1fs        \n", baseName(inputName(inName)).c_str(),
                     static_cast<double>(timerTotals["everything"]) * 0.000001);
     if (intact == false) {
-        const std::string kept = outcome == PendingOutput::Outcome::existingKept ? keptExistingNote(writer.name()) : "";
-        printWarning(withNote(kCrcWarning, kept));
+        printWarning(withNote(kCrcWarning, mismatchNote(outcome, writer, reader.sampleCount)));
         std::fputs("\n", stderr);
     }
     if (debugMode) writeDebugReport("debugdec.txt", files);
