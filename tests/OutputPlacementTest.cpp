@@ -239,9 +239,10 @@ TEST_F(OutputPlacement, ReplacementNeverGivesMoreAccess) {
         bool replaced;
         std::string list;      // getfacl of f.wav afterwards, comments left out
         const char* error;     // the end of the message when not replaced
+        bool listDropped = false;  // replaced without the list it could not be given, with a warning
     } cases[] = {
         {"an access control list", "chmod 600 f.wav && " + shared, "", true, sharedList, ""},
-        {"a list that cannot be set", "chmod 600 f.wav && " + shared, injecting("fsetxattr"), true, plainList, ""},
+        {"a list that cannot be set", "chmod 600 f.wav && " + shared, injecting("fsetxattr"), true, plainList, "", true},
         {"a folder with a default list", "chmod 600 f.wav && setfacl -d -m u:1002:rwx .", "", true, plainList, ""},
         {"a failed mode change that leaves the mode", "chmod 600 f.wav", injecting("fchmod"), true, plainList, ""},
         {"a failed mode change that widens", "chmod 400 f.wav", injecting("fchmod"), false, "user::r--\ngroup::---\nother::---\n",
@@ -269,6 +270,11 @@ TEST_F(OutputPlacement, ReplacementNeverGivesMoreAccess) {
         if (!c.replaced) {
             EXPECT_TRUE(contains(r.err, std::string("\nError - f.wav was kept: ") + c.error)) << r.err;
         }
+        EXPECT_EQ(r.err == "Warning: f.wav was replaced without its access control list, which could not be set "
+                           "(Operation not permitted): only its owner, its group and others keep their rights.\n"
+                           "(while restoring c.qo)\n",
+                  c.listDropped)
+            << r.err;
         struct stat after {};
         ASSERT_EQ(::stat((dir / "f.wav").c_str(), &after), 0);
         EXPECT_EQ(after.st_uid, before.st_uid);

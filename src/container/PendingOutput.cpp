@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "container/ReplacedAccess.h"
+#include "foundation/Diagnostics.h"
 #include "foundation/Error.h"
 #include "foundation/Names.h"
 #include "foundation/Options.h"
@@ -38,17 +39,18 @@ namespace {
 std::string reason(int error) { return std::string(" (") + std::strerror(error) + ")"; }
 
 // Gives the temporary file open as fd the access of the file at the output's
-// entry, whose status is replaced.
-void giveAccessOf(int fd, const OutputFolder& place, const struct stat& replaced, const std::string& name) {
+// entry, whose status is replaced; returns the warning to give once it replaces that file.
+std::string giveAccessOf(int fd, const OutputFolder& place, const struct stat& replaced, const std::string& name) {
     const int path = place.openEntryPath();
     if (path < 0) throwCannotOpenOutput(name, errno);
     try {
-        giveAccessOf(fd, path, replaced, name);
+        std::string warning = giveAccessOf(fd, path, replaced, name);
+        ::close(path);
+        return warning;
     } catch (const Error&) {
         ::close(path);
         throw;
     }
-    ::close(path);
 }
 
 }  // namespace
@@ -92,7 +94,7 @@ PendingOutput::PendingOutput(const std::string& name, RunFiles& files, Access ac
     std::FILE* stream = nullptr;
     try {
         if (const std::optional<FileIdentity> opened = identityOfDescriptor(fd)) made = *opened;
-        if (exists) giveAccessOf(fd, *place, present, name);
+        if (exists) narrowedAccess = giveAccessOf(fd, *place, present, name);
         stream = ::fdopen(fd, "wb");
         if (stream == nullptr) throwCannotOpenOutput(name, errno);
     } catch (const Error& failure) {
@@ -164,11 +166,13 @@ PendingOutput::Outcome PendingOutput::commit(bool complete) {
             return endedAs;
         case Kind::staged: break;
     }
-    if (!putInPlace(use == Use::report || (complete && overwriteMode))) {
+    const bool mayReplace = use == Use::report || (complete && overwriteMode);
+    if (!putInPlace(mayReplace)) {
         if (!complete) return endedAs = Outcome::existingKept;
         endedAs = Outcome::nameTaken;
         throwOutputExists(displayName);
     }
+    if (mayReplace && !narrowedAccess.empty()) printWarning(narrowedAccess);
     if (const int error = place->sync()) {
         endedAs = Outcome::inPlace;
         throw Error("Error - " + baseName(displayName) + " is in place, but its folder could not be synced to disk" +
@@ -209,10 +213,14 @@ bool PendingOutput::putInPlace(bool mayReplace) {
 // right as that one did, and gives the replacement its own access.
 void PendingOutput::prepareReplacement() {
     struct stat present {};
-    if (place->examine(present) != 0 || !S_ISREG(present.st_mode) || identityOf(present) == replaced) return;
+    if (place->examine(present) != 0 || !S_ISREG(present.st_mode)) {
+        narrowedAccess.clear();  // nothing is replaced
+        return;
+    }
+    if (identityOf(present) == replaced) return;
     if (const int error = place->writeRight())
         throw Error("Error - cannot put the complete file in place as " + baseName(displayName) + reason(error) + ".");
-    giveAccessOf(::fileno(file->file), *place, present, displayName);
+    narrowedAccess = giveAccessOf(::fileno(file->file), *place, present, displayName);
 }
 
 PendingOutput::Outcome PendingOutput::failedOutcome() const {

@@ -102,6 +102,9 @@ private:
     FileIdentity made;        // the file this output writes, once opened
     std::unique_ptr<OutputFolder> place;  // where a named output is put; none for standard output
     std::string leftover;
+    // The warning to give when the replacement takes the name: the replaced file's
+    // access control list could not be carried over.
+    std::string narrowedAccess;
     Kind kind = Kind::staged;
     // The regular file that stood under the name when the output was opened,
     // whose access the temporary file has.

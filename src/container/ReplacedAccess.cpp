@@ -58,7 +58,7 @@ mode_t groupEntryBits(const std::string& list) {
 
 }  // namespace
 
-void giveAccessOf(int replacement, int replacedPath, const struct stat& replaced, const std::string& name) {
+std::string giveAccessOf(int replacement, int replacedPath, const struct stat& replaced, const std::string& name) {
     const std::string list = accessListOf(replacedPath, name);
     // The group alone where the process may not give files away; what the
     // replacement got is checked below, with the first failure as its reason.
@@ -68,8 +68,10 @@ void giveAccessOf(int replacement, int replacedPath, const struct stat& replaced
         (void)::fchown(replacement, static_cast<uid_t>(-1), replaced.st_gid);
     }
     int rightsError = 0;
+    int listError = 0;
     mode_t wanted = replaced.st_mode & 0777;
     if (list.empty() || ::fsetxattr(replacement, kAccessList, list.data(), list.size(), 0) != 0) {
+        if (!list.empty()) listError = errno;
         // A list the replacement took from its folder's default would add rights.
         if (::fremovexattr(replacement, kAccessList) != 0 && !noList(errno))
             throwKept(name, "the access rights of the file it replaces", errno);
@@ -82,4 +84,7 @@ void giveAccessOf(int replacement, int replacedPath, const struct stat& replaced
         throwKept(name, "the owner and group of the file it replaces", ownerError != 0 ? ownerError : EPERM);
     if ((given.st_mode & 07777) != wanted)
         throwKept(name, "the access rights of the file it replaces", rightsError != 0 ? rightsError : EPERM);
+    if (listError == 0) return "";
+    return "Warning: " + baseName(name) + " was replaced without its access control list, which could not be set" +
+           reason(listError) + ": only its owner, its group and others keep their rights.";
 }

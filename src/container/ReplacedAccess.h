@@ -10,4 +10,6 @@
 // group entry, never those of its mask. Throws Error, naming the file under name
 // as kept, where the replacement would be owned by someone else, or give anyone
 // more access than the replaced file did, or its rights could not be set exactly.
-void giveAccessOf(int replacement, int replacedPath, const struct stat& replaced, const std::string& name);
+// Returns the warning to give once the replacement is in place where the list could
+// not be set, so that the users and groups it named lost their access; empty otherwise.
+std::string giveAccessOf(int replacement, int replacedPath, const struct stat& replaced, const std::string& name);
