@@ -81,16 +81,16 @@ OutputFolder::Descriptor::~Descriptor() {
     if (fd >= 0) ::close(fd);
 }
 
-OutputFolder::~OutputFolder() { removeTemporary(); }
-
 void OutputFolder::Descriptor::reset(int opened) {
     if (fd >= 0) ::close(fd);
     fd = opened;
 }
 
+OutputFolder::~OutputFolder() { removeTemporary(); }
+
 // Opens the folder at path, relative to base, as walk finds it, in place of the
-// folder held so far. A folder that may not be read (one that may be written but not listed) is held without
-// reading rights.
+// folder held so far. A folder that may not be read (one that may be written but
+// not listed) is held without reading rights.
 void OutputFolder::openFolder(int base, const std::string& path, const std::string& output, int& links) {
     Descriptor found;
     if (const int error = walk(base, path, found, links)) throwCannotCreateTemporary(output, folderName, error);
@@ -104,9 +104,10 @@ void OutputFolder::openFolder(int base, const std::string& path, const std::stri
 // Opens the folder at path, relative to base, as a path only, one component at
 // a time and none of them followed by the kernel: a symbolic link among them is
 // followed only where linkTarget allows it, whatever the kernel's own setting
-// for links is. A component that becomes a link after it was examined is
-// refused by O_NOFOLLOW, never followed. ".." is the parent of the folder
-// reached so far, as the kernel takes it. Returns 0, or the system's error.
+// for links is. Each component is opened with O_NOFOLLOW, so a link put in its
+// place at any moment is met as a link and checked, never followed unchecked.
+// ".." is the parent of the folder reached so far, as the kernel takes it.
+// Returns 0, or the system's error.
 int OutputFolder::walk(int base, const std::string& path, Descriptor& folder, int& links) {
     // The kernel refuses such a path whole.
     if (path.size() >= PATH_MAX) return ENAMETOOLONG;
