@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -115,11 +116,12 @@ TEST_F(OutputPlacement, NamesThatCannotBeExaminedGiveTheSystemsReason) {
     EXPECT_TRUE(std::filesystem::is_empty(dir / "locked"));
 }
 
-// A symbolic link under an output name in a sticky folder that others may write
-// is followed only where it belongs to the user qo runs as or to the folder's
-// owner, as the kernel's protection for such folders would have it, whatever that
-// setting is here; otherwise the input fails with Permission denied and the
-// link's target is untouched. Elsewhere links are followed as before.
+// A symbolic link in an output's name, under the name itself or as one of its
+// folders, in a sticky folder that others may write, is followed only where it
+// belongs to the user qo runs as or to the folder's owner, as the kernel's
+// protection for such folders would have it, whatever that setting is here;
+// otherwise the input fails with Permission denied, the link's target is
+// untouched and nothing is made beside it. Elsewhere links are followed as before.
 TEST_F(OutputPlacement, LinksInSharedFoldersAreFollowedOnlyAsTheKernelWould) {
     if (::geteuid() != 0) GTEST_SKIP() << "not root: links of other users cannot be made; test skipped";
     const Bytes container = compress("c", stereoWav(5000));
@@ -136,26 +138,125 @@ TEST_F(OutputPlacement, LinksInSharedFoldersAreFollowedOnlyAsTheKernelWould) {
         {00777, 0, kNobody, true},        // not sticky
         {01775, 0, kNobody, true},        // sticky, but only its owner and group may write it
     };
+    // The link stands in s, the folder of those modes and owners: under the
+    // output's own name, to a file beside it, or as the output's folder, to a
+    // folder beside s.
+    const struct {
+        const char* output;
+        const char* link;
+        const char* target;
+        const char* victim;
+        const char* refusal;
+    } placements[] = {
+        {"s/victim.qo", "s/victim.qo", "victim.target", "s/victim.target",
+         "Cannot open output file s/victim.qo (Permission denied)."},
+        {"s/sub/victim.qo", "s/sub", "../t", "t/victim.qo",
+         "Cannot create the temporary file for s/sub/victim.qo in folder s/sub (Permission denied)."},
+    };
+    const auto entries = [this] {
+        std::vector<std::string> names;
+        for (const char* folder : {"s", "t"})
+            for (const auto& entry : std::filesystem::directory_iterator(dir / folder))
+                names.push_back(std::string(folder) + "/" + entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const Bytes secret = {'s', 'e', 'c', 'r', 'e', 't'};
+    for (const auto& p : placements) {
+        for (const auto& c : cases) {
+            char mode[8];
+            std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(c.folderMode));
+            SCOPED_TRACE(std::string(p.link) + " in a " + mode + " folder of " +
+                         std::to_string(c.folderOwner) + ", link of " + std::to_string(c.linkOwner));
+            for (const char* folder : {"s", "t"}) {
+                std::filesystem::remove_all(dir / folder);
+                std::filesystem::create_directory(dir / folder);
+            }
+            put(p.victim, secret);
+            ASSERT_EQ(::chmod((dir / p.victim).c_str(), 0600), 0);
+            std::filesystem::create_symlink(p.target, dir / p.link);
+            ASSERT_EQ(::lchown((dir / p.link).c_str(), c.linkOwner, c.linkOwner), 0);
+            ASSERT_EQ(::chown((dir / "s").c_str(), c.folderOwner, c.folderOwner), 0);
+            ASSERT_EQ(::chmod((dir / "s").c_str(), c.folderMode), 0);
+            const std::vector<std::string> before = entries();
+            const RunResult r = run(std::string("-overwrite c.wav ") + p.output);
+            EXPECT_EQ(r.status, c.followed ? 0 : 1) << r.err;
+            EXPECT_TRUE(bytes(p.victim) == (c.followed ? container : secret));
+            EXPECT_TRUE(std::filesystem::is_symlink(dir / p.link));
+            if (!c.followed) {
+                EXPECT_EQ(r.err, std::string("\n") + p.refusal + "\n(while compressing c.wav)\n");
+            }
+            EXPECT_EQ(entries(), before);
+        }
+    }
+}
+
+// The links of an output's folder are followed one at a time from the folder
+// that holds each, as the kernel follows them: a chain, a target with "..",
+// one after it in the name, up to the kernel's 40 links for the whole name, the
+// last under the name itself included. A loop, or one link more, fails with the
+// system's reason; a planted link fails anywhere in a chain.
+TEST_F(OutputPlacement, LinksInAnOutputsFolderAreFollowedAsTheKernelFollowsThem) {
+    if (::geteuid() != 0) GTEST_SKIP() << "not root: links of other users cannot be made; test skipped";
+    const Bytes container = compress("c", stereoWav(5000));
+    // Links in s, a shared folder: name and target, planted by nobody where marked.
+    struct Link {
+        std::string name;
+        std::string target;
+        bool planted = false;
+    };
+    const auto chain = [](int length, const std::string& end) {
+        std::vector<Link> links;
+        for (int i = 0; i < length; ++i)
+            links.push_back({"l" + std::to_string(i), i + 1 < length ? "l" + std::to_string(i + 1) : end});
+        return links;
+    };
+    // 40 links leading back to s, where the name's own link is the 41st.
+    std::vector<Link> endsInALink = chain(40, ".");
+    endsInALink.push_back({"last.qo", "../t/victim.qo"});
+    const std::vector<Link> plantedInAChain = {{"a", "b"}, {"b", "../t", true}};
+    const struct {
+        const char* what;
+        std::vector<Link> links;
+        const char* output;
+        const char* error;  // the message's first line; empty: followed
+    } cases[] = {
+        {"a chain", {{"a", "b"}, {"b", "./../t/"}}, "s/a/victim.qo", ""},
+        {"an absolute target", {{"a", (dir / "t").string()}}, "s/a/victim.qo", ""},
+        {"\"..\" after a link, from where it led", {{"a", "../t/deeper"}}, "s/a/../victim.qo", ""},
+        {"40 links", chain(40, "../t"), "s/l0/victim.qo", ""},
+        {"41 links", chain(41, "../t"), "s/l0/victim.qo",
+         "Cannot create the temporary file for s/l0/victim.qo in folder s/l0 (Too many levels of symbolic links)."},
+        {"41 links, the last under the name", endsInALink, "s/l0/last.qo",
+         "Cannot open output file s/l0/last.qo (Too many levels of symbolic links)."},
+        {"a loop", {{"a", "b"}, {"b", "a"}}, "s/a/victim.qo",
+         "Cannot create the temporary file for s/a/victim.qo in folder s/a (Too many levels of symbolic links)."},
+        {"a link planted in a chain", plantedInAChain, "s/a/victim.qo",
+         "Cannot create the temporary file for s/a/victim.qo in folder s/a (Permission denied)."},
+    };
     const Bytes secret = {'s', 'e', 'c', 'r', 'e', 't'};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.folderMode) + " folder of " + std::to_string(c.folderOwner) + ", link of " +
-                     std::to_string(c.linkOwner));
-        std::filesystem::remove_all(dir / "s");
-        std::filesystem::create_directory(dir / "s");
-        put("s/victim.target", secret);
-        ASSERT_EQ(::chmod((dir / "s/victim.target").c_str(), 0600), 0);
-        std::filesystem::create_symlink("victim.target", dir / "s/victim.qo");
-        ASSERT_EQ(::lchown((dir / "s/victim.qo").c_str(), c.linkOwner, c.linkOwner), 0);
-        ASSERT_EQ(::chown((dir / "s").c_str(), c.folderOwner, c.folderOwner), 0);
-        ASSERT_EQ(::chmod((dir / "s").c_str(), c.folderMode), 0);
-        const RunResult r = run("-overwrite c.wav s/victim.qo");
-        EXPECT_EQ(r.status, c.followed ? 0 : 1) << r.err;
-        EXPECT_TRUE(bytes("s/victim.target") == (c.followed ? container : secret));
-        EXPECT_TRUE(std::filesystem::is_symlink(dir / "s/victim.qo"));
-        if (!c.followed) {
-            EXPECT_EQ(r.err, "\nCannot open output file s/victim.qo (Permission denied).\n(while compressing c.wav)\n");
+        SCOPED_TRACE(c.what);
+        for (const char* folder : {"s", "t", "t/deeper"}) {
+            std::filesystem::remove_all(dir / folder);
+            std::filesystem::create_directory(dir / folder);
         }
-        EXPECT_TRUE(temporaries("s").empty());
+        put("t/victim.qo", secret);
+        for (const Link& link : c.links) {
+            std::filesystem::create_symlink(link.target, dir / "s" / link.name);
+            if (link.planted) {
+                ASSERT_EQ(::lchown((dir / "s" / link.name).c_str(), 65534, 65534), 0);
+            }
+        }
+        ASSERT_EQ(::chmod((dir / "s").c_str(), 01777), 0);
+        const RunResult r = run(std::string("-overwrite c.wav ") + c.output);
+        const bool followed = *c.error == '\0';
+        EXPECT_EQ(r.status, followed ? 0 : 1) << r.err;
+        EXPECT_TRUE(bytes("t/victim.qo") == (followed ? container : secret));
+        if (!followed) {
+            EXPECT_EQ(r.err, std::string("\n") + c.error + "\n(while compressing c.wav)\n");
+        }
+        EXPECT_TRUE(temporaries("s").empty() && temporaries("t").empty() && std::filesystem::is_empty(dir / "t/deeper"));
     }
 }
 

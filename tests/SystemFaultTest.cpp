@@ -253,12 +253,12 @@ TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
     const struct {
         const char* args;
         const char* entry;
-        const char* folder;
+        const char* folder;  // its last component
     } cases[] = {
         {"x.qo", "x.wav", "."},
-        {"x.qo sub/r.wav", "r.wav", "sub/"},
-        {"-overwrite x.qo sub/r.wav", "r.wav", "sub/"},  // replaced by a plain rename
-        {"a.wav sub/c.qo", "c.qo", "sub/"},
+        {"x.qo sub/r.wav", "r.wav", "sub"},
+        {"-overwrite x.qo sub/r.wav", "r.wav", "sub"},  // replaced by a plain rename
+        {"a.wav sub/c.qo", "c.qo", "sub"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -270,10 +270,17 @@ TEST_F(SystemFault, OutputFolderIsSyncedAfterTheRename) {
             while (at < calls.size() && !match(calls[at])) ++at;
             return at;
         };
-        const std::string opening = std::string("openat(AT_FDCWD, \"") + c.folder + "\", O_RDONLY";
-        size_t at = next(0, [&](const std::string& call) { return contains(call, opening) && contains(call, "O_DIRECTORY"); });
+        // The folder is found as a path only, then opened for reading through "." of it.
+        const auto result = [&](size_t at) { return calls[at].substr(calls[at].rfind("= ") + 2); };
+        const std::string finding = std::string(", \"") + c.folder + "\", ";
+        size_t at = next(0, [&](const std::string& call) { return contains(call, finding) && contains(call, "O_PATH|O_DIRECTORY"); });
+        ASSERT_LT(at, calls.size()) << "the folder was not found";
+        const std::string found = result(at);
+        at = next(at, [&](const std::string& call) {
+            return contains(call, "openat(" + found + ", \".\", O_RDONLY") && !contains(call, "O_PATH");
+        });
         ASSERT_LT(at, calls.size()) << "the folder was not opened";
-        const std::string fd = calls[at].substr(calls[at].rfind("= ") + 2);
+        const std::string fd = result(at);
         at = next(at, [&](const std::string& call) {
             return contains(call, "openat(" + fd + ", \".qo-") && contains(call, "O_CREAT");
         });

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <utility>
 
 #include "container/InterruptCleanup.h"
 #include "foundation/Diagnostics.h"
@@ -57,23 +58,22 @@ void throwCannotOpenOutput(const std::string& name, int error) {
 
 OutputFolder::OutputFolder(const std::string& name, bool followLinks)
     : folderName(folderOf(name)), entry(entryOf(name)) {
-    openFolder(AT_FDCWD, folderName, name);
-    for (int links = 0;; ++links) {
+    int links = 0;
+    openFolder(AT_FDCWD, folderName, name, links);
+    for (bool first = true;; first = false) {
         struct stat status {};
         const int error = examine(status);
         if (error == ENOENT) return;
         if (error != 0) throwCannotOpenOutput(name, error);
-        if (links == 0) existed = true;
+        if (first) existed = true;
         if (!followLinks || !S_ISLNK(status.st_mode)) return;
-        if (links == kMaxLinks) throwCannotOpenOutput(name, ELOOP);
-        if (!mayFollow(status)) throwCannotOpenOutput(name, EACCES);
+        std::string target;
+        if (const int refused = linkTarget(dir.fd, entry, status, links, target)) throwCannotOpenOutput(name, refused);
         // A relative target is relative to the link's folder.
-        const std::string target = readLink(name);
-        const bool absolute = target.front() == '/';
         const std::string targetFolder = folderOf(target);
-        folderName = absolute ? targetFolder : folderName + targetFolder;
+        folderName = target.front() == '/' ? targetFolder : folderName + targetFolder;
         entry = entryOf(target);
-        openFolder(absolute ? AT_FDCWD : dir.fd, targetFolder, name);
+        openFolder(dir.fd, targetFolder, name, links);
     }
 }
 
@@ -81,27 +81,79 @@ OutputFolder::Descriptor::~Descriptor() {
     if (fd >= 0) ::close(fd);
 }
 
-OutputFolder::~OutputFolder() { removeTemporary(); }
-
-// Opens folder, relative to base, in place of the folder held so far. A folder
-// that may not be read (one that may be written but not listed) is held without
-// reading rights.
-void OutputFolder::openFolder(int base, const std::string& path, const std::string& output) {
-    const char* at = path.empty() ? "." : path.c_str();
-    int opened = ::openat(base, at, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    syncable = opened >= 0;
-    if (opened < 0 && errno == EACCES) opened = ::openat(base, at, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (opened < 0) throwCannotCreateTemporary(output, folderName, errno);
-    if (dir.fd >= 0) ::close(dir.fd);
-    dir.fd = opened;
+void OutputFolder::Descriptor::reset(int opened) {
+    if (fd >= 0) ::close(fd);
+    fd = opened;
 }
 
-std::string OutputFolder::readLink(const std::string& output) const {
-    char target[PATH_MAX];
-    const ssize_t length = ::readlinkat(dir.fd, entry.c_str(), target, sizeof target);
-    if (length < 0) throwCannotOpenOutput(output, errno);
-    if (length == 0 || static_cast<size_t>(length) == sizeof target) throwCannotOpenOutput(output, ENAMETOOLONG);
-    return std::string(target, static_cast<size_t>(length));
+OutputFolder::~OutputFolder() { removeTemporary(); }
+
+// Opens the folder at path, relative to base, as walk finds it, in place of the
+// folder held so far. A folder that may not be read (one that may be written but
+// not listed) is held without reading rights.
+void OutputFolder::openFolder(int base, const std::string& path, const std::string& output, int& links) {
+    Descriptor found;
+    if (const int error = walk(base, path, found, links)) throwCannotCreateTemporary(output, folderName, error);
+    // "." of the folder found is that folder, whatever its path leads to by now.
+    const int readable = ::openat(found.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    syncable = readable >= 0;
+    if (readable < 0 && errno != EACCES) throwCannotCreateTemporary(output, folderName, errno);
+    dir.reset(syncable ? readable : std::exchange(found.fd, -1));
+}
+
+// Opens the folder at path, relative to base, as a path only, one component at
+// a time and none of them followed by the kernel: a symbolic link among them is
+// followed only where linkTarget allows it, whatever the kernel's own setting
+// for links is. Each component is opened with O_NOFOLLOW, so a link put in its
+// place at any moment is met as a link and checked, never followed unchecked.
+// ".." is the parent of the folder reached so far, as the kernel takes it.
+// Returns 0, or the system's error.
+int OutputFolder::walk(int base, const std::string& path, Descriptor& folder, int& links) {
+    // The kernel refuses such a path whole.
+    if (path.size() >= PATH_MAX) return ENAMETOOLONG;
+    std::string rest = path;
+    folder.reset(::openat(base, !rest.empty() && rest.front() == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    while (folder.fd >= 0) {
+        const size_t begin = rest.find_first_not_of('/');
+        if (begin == std::string::npos) break;
+        const size_t end = rest.find('/', begin);
+        const std::string component = rest.substr(begin, end - begin);
+        rest = end == std::string::npos ? std::string() : rest.substr(end);
+        if (component == ".") continue;
+        const int opened = ::openat(folder.fd, component.c_str(), O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC);
+        if (opened >= 0) {
+            folder.reset(opened);
+            continue;
+        }
+        if (errno != ENOTDIR) return errno;
+        struct stat status {};
+        if (::fstatat(folder.fd, component.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+        if (!S_ISLNK(status.st_mode)) return ENOTDIR;
+        std::string target;
+        if (const int error = linkTarget(folder.fd, component, status, links, target)) return error;
+        // An absolute target starts again at the root.
+        if (target.front() == '/') folder.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        rest = target + "/" + rest;
+    }
+    return folder.fd >= 0 ? 0 : errno;
+}
+
+// The target of the symbolic link name in folder, whose status is link, where
+// it may be followed as the links-th link of the output's name: 0, or the
+// system's error (ELOOP past the kernel's count, EACCES where mayFollow refuses).
+int OutputFolder::linkTarget(int folder, const std::string& name, const struct stat& link, int& links,
+                             std::string& target) {
+    if (++links > kMaxLinks) return ELOOP;
+    if (!mayFollow(folder, link)) return EACCES;
+    // Where the rule can refuse a link, the folder is sticky: until it is read,
+    // the link that passed can be replaced only by its owner, the folder's owner
+    // or root.
+    char read[PATH_MAX];
+    const ssize_t length = ::readlinkat(folder, name.c_str(), read, sizeof read);
+    if (length < 0) return errno;
+    if (length == 0 || static_cast<size_t>(length) == sizeof read) return ENAMETOOLONG;
+    target.assign(read, static_cast<size_t>(length));
+    return 0;
 }
 
 // The kernel's rule for links in shared folders (fs.protected_symlinks), applied
@@ -109,9 +161,9 @@ std::string OutputFolder::readLink(const std::string& output) const {
 // in a sticky folder that others may write, a link is followed only when it
 // belongs to the process's user or to the folder's owner. Without it, anyone could
 // plant a link in /tmp that makes a run replace a file of the user it runs as.
-bool OutputFolder::mayFollow(const struct stat& link) const {
+bool OutputFolder::mayFollow(int folder, const struct stat& link) {
     struct stat shared {};
-    if (::fstat(dir.fd, &shared) != 0) return false;
+    if (::fstat(folder, &shared) != 0) return false;
     if ((shared.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
     return link.st_uid == ::geteuid() || link.st_uid == shared.st_uid;
 }

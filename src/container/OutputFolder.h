@@ -13,10 +13,11 @@ class OutputFolder {
 public:
     // Opens the folder of name. With followLinks, a symbolic link under the name
     // is followed to its target's folder and entry, a link to a link as well (a
-    // dangling one gives the missing target), but only as the kernel follows links
-    // in shared folders (see mayFollow). Throws Error, with the system's reason,
-    // when a folder cannot be opened, an entry cannot be examined or a link may
-    // not be followed.
+    // dangling one gives the missing target). Every link met on the way, in the
+    // folders as under the name, is followed only as the kernel follows links in
+    // shared folders (see mayFollow). Throws Error, with the system's reason, when
+    // a folder cannot be opened, an entry cannot be examined or a link may not be
+    // followed.
     OutputFolder(const std::string& name, bool followLinks);
     // Removes a temporary file that is still pending, and closes the folder.
     ~OutputFolder();
@@ -58,10 +59,6 @@ public:
     const std::string& shownFolder() const { return folderName; }
 
 private:
-    void openFolder(int base, const std::string& path, const std::string& output);
-    std::string readLink(const std::string& output) const;
-    bool mayFollow(const struct stat& link) const;
-
     // Closes the folder also when the constructor throws.
     struct Descriptor {
         int fd = -1;
@@ -69,7 +66,14 @@ private:
         Descriptor(const Descriptor&) = delete;
         Descriptor& operator=(const Descriptor&) = delete;
         ~Descriptor();
+        // Closes the descriptor held and holds opened instead.
+        void reset(int opened);
     };
+
+    void openFolder(int base, const std::string& path, const std::string& output, int& links);
+    static int walk(int base, const std::string& path, Descriptor& folder, int& links);
+    static int linkTarget(int folder, const std::string& name, const struct stat& link, int& links, std::string& target);
+    static bool mayFollow(int folder, const struct stat& link);
 
     Descriptor dir;
     bool syncable = false;    // opened for reading, as fsync needs
