@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -222,6 +223,23 @@ TEST_F(BinaryFileTest, FlushReportsAFailedWrite) {
     std::vector<uint8_t> block(100000, 1);
     f.write(block.data(), static_cast<int32_t>(block.size()));
     EXPECT_EQ(errorOf([&] { f.flush(); }), "Error - cannot write to file /dev/full (No space left on device).");
+    // A stream flushed at every line end counts a line as written when its flush
+    // failed, and drops it: the flush after it has nothing left to fail on. Here the
+    // second line's write fails.
+    cookie_io_functions_t calls{};
+    calls.write = [](void* count, const char*, size_t n) -> ssize_t {
+        if (++*static_cast<int*>(count) < 2) return static_cast<ssize_t>(n);
+        errno = EIO;
+        return -1;
+    };
+    int writes = 0;
+    std::FILE* lines = ::fopencookie(&writes, "w", calls);
+    ASSERT_NE(lines, nullptr);
+    std::setvbuf(lines, nullptr, _IOLBF, 4096);
+    BinaryFile g(lines, "lines");
+    for (int i = 0; i < 2; ++i) g.write("a\n", 2);
+    EXPECT_EQ(writes, 2);
+    EXPECT_EQ(errorOf([&] { g.flush(); }), "Error - cannot write to file lines (Input/output error).");
 }
 
 TEST_F(BinaryFileTest, StandardStreamsStayOpen) {

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -62,6 +64,17 @@ protected:
         EXPECT_FALSE(contains(r.out, "Finished")) << what;
     }
 
+    // How many of the given system calls a run makes, as strace lists them with these options.
+    size_t callsMade(const std::string& traceOptions, const std::string& args, const std::string& stdinFile = "",
+                     const std::string& stdoutFile = "") {
+        launcher = underStrace + " -o trace.txt " + traceOptions;
+        const RunResult r = run(args, stdinFile, stdoutFile);
+        launcher.clear();
+        EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+        const size_t calls = linesOf(slurp("trace.txt")).size();
+        std::filesystem::remove(dir / "trace.txt");
+        return calls;
+    }
 };
 
 // A file-size limit makes every write past 8 KiB fail as on a full disk; qo
@@ -224,6 +237,54 @@ TEST_F(SystemFault, ReadErrorIsNamed) {
                 << r.err;
         }
     }
+}
+
+// A write that fails once ends the file with the system's reason, at whichever write
+// of the run it comes: also where the stream's buffer is written out by a byte that the
+// coder puts straight to it. Failing a write to the console loses only that text.
+TEST_F(SystemFault, WriteFailingOnceIsNamedWhereverItComes) {
+    if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
+    compressOriginal();
+    const std::vector<uint8_t> container = readFileBytes((dir / "a.qo").string());
+    const std::vector<uint8_t> wav = originalBytes();
+    const struct {
+        const char* args;
+        const char* output;
+        const char* stdoutFile;
+        std::string target;
+        const std::vector<uint8_t>& bytes;
+    } cases[] = {
+        {"a.wav out.qo", "out.qo", "", "file out.qo", container},
+        {"a.qo out.wav", "out.wav", "", "file out.wav", wav},
+        {"-cout a.qo", "out.wav", "out.wav", "standard output", wav},
+    };
+    const std::pair<const char*, int> reasons[] = {{"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EFBIG", EFBIG}, {"EDQUOT", EDQUOT}};
+    for (const auto& c : cases) {
+        const size_t writes = callsMade("-e trace=write", c.args, "", c.stdoutFile);
+        std::filesystem::remove(dir / c.output);
+        size_t failed = 0;
+        for (size_t when = 1; when <= writes; ++when) {
+            const auto& [name, error] = reasons[when % std::size(reasons)];
+            SCOPED_TRACE(std::string(c.args) + ", write " + std::to_string(when) + " failing with " + name);
+            launcher = underStrace + " -o /dev/null -e trace=write -e inject=write:error=" + name +
+                       ":when=" + std::to_string(when);
+            const RunResult r = run(c.args, "", c.stdoutFile);
+            launcher.clear();
+            if (r.status == 0) {
+                EXPECT_TRUE(readFileBytes((dir / c.output).string()) == c.bytes);
+            } else {
+                ++failed;
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err.rfind("\nError - cannot write to " + c.target + " (" + std::strerror(error) + ").\n", 0),
+                          0u)
+                    << r.err;
+                EXPECT_TRUE(*c.stdoutFile != '\0' || !exists(c.output));
+            }
+            std::filesystem::remove(dir / c.output);
+        }
+        EXPECT_GT(failed, writes / 2) << c.args << ": most writes are the output's";
+    }
+    expectOnly({"a.wav", "a.qo"});
 }
 
 TEST_F(SystemFault, StandardInputEndingEarly) {

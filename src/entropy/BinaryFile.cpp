@@ -73,9 +73,12 @@ void BinaryFile::noteWriteFailure() {
     if (writeFailure == 0) writeFailure = errno;
 }
 
+// A stream that flushes at a line end reports all bytes written even when that
+// flush failed: its error indicator tells.
 void BinaryFile::write(const void* data, int32_t n) {
     if (n <= 0 || std::ferror(file)) return;
-    if (std::fwrite(data, 1, static_cast<size_t>(n), file) != static_cast<size_t>(n)) noteWriteFailure();
+    if (std::fwrite(data, 1, static_cast<size_t>(n), file) != static_cast<size_t>(n) || std::ferror(file))
+        noteWriteFailure();
 }
 
 void BinaryFile::writeByte(int32_t v) {

@@ -37,6 +37,9 @@ public:
     void write(const void* data, int32_t n);
     void writeByte(int32_t v);
     void writeInt32(int32_t v);
+    // Keeps the system's reason of a write to the stream that failed just now, unless an
+    // earlier failure's is kept: a write the stream's handle took straight from a coder.
+    void noteWriteFailure();
 
     // Reads n bytes and returns how many were delivered; the bytes after those are zero.
     // The fifth read that meets the end of the stream throws "Error - unexpected end of
@@ -94,7 +97,6 @@ public:
 
 private:
     bool streamEnded() const;
-    void noteWriteFailure();
     void applyEndOfFileRule();
     void checkShortRead() const;
     [[noreturn]] void throwReadFailed(int error) const;

@@ -13,7 +13,8 @@ class BinaryFile;
 // The per-symbol operations are inline: the models call them for every value.
 //
 // Bytes go straight to the BinaryFile's stream handle; a decoder adds every byte it takes
-// to the BinaryFile's byteCount. A coder in counting mode writes nothing and only counts.
+// to the BinaryFile's byteCount, an encoder has the BinaryFile note the reason of a byte
+// it could not write. A coder in counting mode writes nothing and only counts.
 class RangeCoder {
 public:
     enum class Mode { encoding, decoding };
@@ -46,6 +47,8 @@ private:
     [[noreturn]] static void corrupt();
     // The stream could not deliver a byte: its read error, a file cut meanwhile, or its end.
     [[noreturn]] void endOfFile() const;
+    // A byte that could not be written: the stream's first failure keeps its reason.
+    void writeFailed() const;
 
     static constexpr uint32_t TOP = 1u << 24;
     static constexpr uint32_t BOTTOM = 1u << 16;
@@ -58,7 +61,7 @@ private:
     void normaliseOutput();
     void normaliseInput();
 
-    const BinaryFile* source = nullptr;
+    BinaryFile* source = nullptr;
     int32_t* byteCounter = nullptr;
     uint32_t low = 0;
     uint32_t code = 0;
@@ -87,7 +90,7 @@ inline void RangeCoder::put(uint32_t byte) {
         return;
     }
     // One thread uses the stream, so the per-call stream lock is skipped.
-    putc_unlocked(static_cast<int>(byte & 0xFF), file);
+    if (putc_unlocked(static_cast<int>(byte & 0xFF), file) == EOF) writeFailed();
 }
 
 // An intact decoder never reads past its segment, so meeting the end means truncation.
