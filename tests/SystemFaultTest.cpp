@@ -219,24 +219,44 @@ TEST_F(SystemFault, ContainerIsOpenedOnce) {
     }
 }
 
-// A read that fails inside the input, injected into the system call, is named with
-// its reason instead of ending as a damaged file or an early end.
-TEST_F(SystemFault, ReadErrorIsNamed) {
+// A read that fails, injected into the system call, ends the input with its reason,
+// at whichever read of the run it comes: in the header, in a seek to a segment, in
+// the coded data of either coder, in the chunks after the samples; from a file and
+// from standard input; never taken for damage or an early end, skipped or read again.
+TEST_F(SystemFault, ReadErrorIsNamedWhereverItComes) {
     if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
     compressOriginal();
-    for (const char* input : {"a.wav", "a.qo"}) {
-        for (const char* when : {"1", "3"}) {
-            SCOPED_TRACE(std::string(input) + ", read " + when);
-            launcher = underStrace + " -o /dev/null -P '" + (dir / input).string() +
-                       "' -e trace=read -e inject=read:error=EIO:when=" + when;
-            const RunResult r = run(std::string("-overwrite ") + input + " out" + (input[2] == 'w' ? ".qo" : ".wav"));
-            launcher.clear();
-            EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(r.err.rfind("\nError - file " + std::string(input) + " cannot be read (Input/output error).\n", 0),
-                      0u)
-                << r.err;
+    const auto oldContainer = [&](const std::string& wav, const std::string& name, int version) {
+        testsupport::writeFileBytes((dir / name).string(),
+                                    oldcontainer::writeOldContainer(
+                                        oldcontainer::splitWav(readFileBytes(testsupport::dataPath(wav))),
+                                        {version, true, 0, std::nullopt}));
+    };
+    oldContainer("small_edge_list_trailing_st.wav", "trailing03.qo", 3);
+    oldContainer("real_tabla_mono.wav", "tabla02.qo", 2);
+    for (const std::string input : {"a.wav", "a.qo", "trailing03.qo", "tabla02.qo"}) {
+        const std::string output = input == "a.wav" ? "out.qo" : "out.wav";
+        for (const bool fromStdin : {false, true}) {
+            const std::string args = std::string(fromStdin ? "-cin " : "") + input + " " + output;
+            const std::string stdinFile = fromStdin ? input : "";
+            const std::string label = fromStdin ? "standard input" : "file " + input;
+            const std::string traced = "-P '" + (dir / input).string() + "' -e trace=read";
+            const size_t reads = callsMade(traced, args, stdinFile);
+            std::filesystem::remove(dir / output);
+            EXPECT_GT(reads, 1u) << args;
+            for (size_t when = 1; when <= reads; ++when) {
+                SCOPED_TRACE(args + ", read " + std::to_string(when));
+                launcher = underStrace + " -o /dev/null " + traced + " -e inject=read:error=EIO:when=" +
+                           std::to_string(when);
+                const RunResult r = run(args, stdinFile);
+                launcher.clear();
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err.rfind("\nError - " + label + " cannot be read (Input/output error).\n", 0), 0u) << r.err;
+                std::filesystem::remove(dir / output);
+            }
         }
     }
+    expectOnly({"a.wav", "a.qo", "trailing03.qo", "tabla02.qo"});
 }
 
 // A write that fails once ends the file with the system's reason, at whichever write

@@ -2,9 +2,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "entropy/BinaryFile.h"
 #include "entropy/TotalDivision.h"
-
-class BinaryFile;
 
 // A 32-bit range coder without carry propagation: every symbol narrows the interval
 // [low, low + range), and settled top bytes of low go to the stream one at a time.
@@ -12,9 +11,10 @@ class BinaryFile;
 //
 // The per-symbol operations are inline: the models call them for every value.
 //
-// Bytes go straight to the BinaryFile's stream handle; a decoder adds every byte it takes
-// to the BinaryFile's byteCount, an encoder has the BinaryFile note the reason of a byte
-// it could not write. A coder in counting mode writes nothing and only counts.
+// An encoder puts its bytes straight to the BinaryFile's stream handle, and has the
+// BinaryFile note the reason of a byte it could not write; a decoder takes its bytes
+// straight from the BinaryFile's buffer and adds every byte it takes to its byteCount.
+// A coder in counting mode writes nothing and only counts.
 class RangeCoder {
 public:
     enum class Mode { encoding, decoding };
@@ -96,8 +96,8 @@ inline void RangeCoder::put(uint32_t byte) {
 // An intact decoder never reads past its segment, so meeting the end means truncation.
 inline uint32_t RangeCoder::take() {
     ++*byteCounter;
-    const int c = getc_unlocked(file);
-    if (c == EOF) endOfFile();
+    const int c = source->takeByte();
+    if (c < 0) endOfFile();
     return static_cast<uint32_t>(c);
 }
 
