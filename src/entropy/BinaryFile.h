@@ -64,8 +64,8 @@ public:
     // on a read error only.
     int takeByte() { return next != last ? *next++ : takeAfterFill(); }
     bool notAtEnd() const;
-    // Throws the Error of an input that could not deliver the bytes asked for: its read
-    // error, a file cut meanwhile, or else "Error - unexpected end of file.".
+    // Throws the Error of an input that ended before the bytes asked for (a read error
+    // has thrown already): a file cut meanwhile, or else "Error - unexpected end of file.".
     [[noreturn]] void throwEndOfInput() const;
 
     int32_t tell() const;

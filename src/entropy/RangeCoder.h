@@ -45,7 +45,8 @@ public:
 
 private:
     [[noreturn]] static void corrupt();
-    // The stream could not deliver a byte: its read error, a file cut meanwhile, or its end.
+    // The stream ended before a byte (its read error has thrown already): a file cut
+    // meanwhile, or its end.
     [[noreturn]] void endOfFile() const;
     // A byte that could not be written: the stream's first failure keeps its reason.
     void writeFailed() const;
