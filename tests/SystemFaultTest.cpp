@@ -260,8 +260,10 @@ TEST_F(SystemFault, ReadErrorIsNamedWhereverItComes) {
 }
 
 // A write that fails once ends the file with the system's reason, at whichever write
-// of the run it comes: also where the stream's buffer is written out by a byte that the
-// coder puts straight to it. Failing a write to the console loses only that text.
+// of the output it comes: also where the stream's buffer is written out by a byte that
+// the coder puts straight to it. Failing a write to the console loses only that text.
+// The trace of each run tells which write failed; the writes a sanitizer build makes to
+// probe memory through a pipe are no writes of the program's.
 TEST_F(SystemFault, WriteFailingOnceIsNamedWhereverItComes) {
     if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
     compressOriginal();
@@ -272,11 +274,12 @@ TEST_F(SystemFault, WriteFailingOnceIsNamedWhereverItComes) {
         const char* output;
         const char* stdoutFile;
         std::string target;
+        std::string written;  // how the trace names the descriptor the output is written through
         const std::vector<uint8_t>& bytes;
     } cases[] = {
-        {"a.wav out.qo", "out.qo", "", "file out.qo", container},
-        {"a.qo out.wav", "out.wav", "", "file out.wav", wav},
-        {"-cout a.qo", "out.wav", "out.wav", "standard output", wav},
+        {"a.wav out.qo", "out.qo", "", "file out.qo", "/.qo-", container},
+        {"a.qo out.wav", "out.wav", "", "file out.wav", "/.qo-", wav},
+        {"-cout a.qo", "out.wav", "out.wav", "standard output", "/out.wav>", wav},
     };
     const std::pair<const char*, int> reasons[] = {{"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EFBIG", EFBIG}, {"EDQUOT", EDQUOT}};
     for (const auto& c : cases) {
@@ -286,23 +289,35 @@ TEST_F(SystemFault, WriteFailingOnceIsNamedWhereverItComes) {
         for (size_t when = 1; when <= writes; ++when) {
             const auto& [name, error] = reasons[when % std::size(reasons)];
             SCOPED_TRACE(std::string(c.args) + ", write " + std::to_string(when) + " failing with " + name);
-            launcher = underStrace + " -o /dev/null -e trace=write -e inject=write:error=" + name +
+            launcher = underStrace + " -y -o trace.txt -e trace=write -e inject=write:error=" + name +
                        ":when=" + std::to_string(when);
             const RunResult r = run(c.args, "", c.stdoutFile);
             launcher.clear();
-            if (r.status == 0) {
-                EXPECT_TRUE(readFileBytes((dir / c.output).string()) == c.bytes);
-            } else {
+            std::string injected;
+            for (const std::string& call : linesOf(slurp("trace.txt")))
+                if (contains(call, "(INJECTED)")) injected = call;
+            std::filesystem::remove(dir / "trace.txt");
+            if (contains(injected, "<pipe:")) {
+                // The sanitizer stops the program on its failed probe, its temporary file left.
+                for (const auto& entry : std::filesystem::directory_iterator(dir))
+                    if (entry.path().filename().string().rfind(".qo-", 0) == 0) std::filesystem::remove(entry.path());
+                std::filesystem::remove(dir / c.output);
+                continue;
+            }
+            if (contains(injected, c.written)) {
                 ++failed;
                 EXPECT_EQ(r.status, 1);
                 EXPECT_EQ(r.err.rfind("\nError - cannot write to " + c.target + " (" + std::strerror(error) + ").\n", 0),
                           0u)
                     << r.err;
                 EXPECT_TRUE(*c.stdoutFile != '\0' || !exists(c.output));
+            } else {
+                EXPECT_EQ(r.status, 0) << injected << "\n" << r.err;
+                EXPECT_TRUE(readFileBytes((dir / c.output).string()) == c.bytes);
             }
             std::filesystem::remove(dir / c.output);
         }
-        EXPECT_GT(failed, writes / 2) << c.args << ": most writes are the output's";
+        EXPECT_GT(failed, 2u) << c.args;
     }
     expectOnly({"a.wav", "a.qo"});
 }
