@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -62,6 +64,17 @@ protected:
         EXPECT_FALSE(contains(r.out, "Finished")) << what;
     }
 
+    // How many of the given system calls a run makes, as strace lists them with these options.
+    size_t callsMade(const std::string& traceOptions, const std::string& args, const std::string& stdinFile = "",
+                     const std::string& stdoutFile = "") {
+        launcher = underStrace + " -o trace.txt " + traceOptions;
+        const RunResult r = run(args, stdinFile, stdoutFile);
+        launcher.clear();
+        EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+        const size_t calls = linesOf(slurp("trace.txt")).size();
+        std::filesystem::remove(dir / "trace.txt");
+        return calls;
+    }
 };
 
 // A file-size limit makes every write past 8 KiB fail as on a full disk; qo
@@ -206,24 +219,107 @@ TEST_F(SystemFault, ContainerIsOpenedOnce) {
     }
 }
 
-// A read that fails inside the input, injected into the system call, is named with
-// its reason instead of ending as a damaged file or an early end.
-TEST_F(SystemFault, ReadErrorIsNamed) {
+// A read that fails, injected into the system call, ends the input with its reason,
+// at whichever read of the run it comes: in the header, in a seek to a segment, in
+// the coded data of either coder, in the chunks after the samples; from a file and
+// from standard input; never taken for damage or an early end, skipped or read again.
+TEST_F(SystemFault, ReadErrorIsNamedWhereverItComes) {
     if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
     compressOriginal();
-    for (const char* input : {"a.wav", "a.qo"}) {
-        for (const char* when : {"1", "3"}) {
-            SCOPED_TRACE(std::string(input) + ", read " + when);
-            launcher = underStrace + " -o /dev/null -P '" + (dir / input).string() +
-                       "' -e trace=read -e inject=read:error=EIO:when=" + when;
-            const RunResult r = run(std::string("-overwrite ") + input + " out" + (input[2] == 'w' ? ".qo" : ".wav"));
-            launcher.clear();
-            EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(r.err.rfind("\nError - file " + std::string(input) + " cannot be read (Input/output error).\n", 0),
-                      0u)
-                << r.err;
+    const auto oldContainer = [&](const std::string& wav, const std::string& name, int version) {
+        testsupport::writeFileBytes((dir / name).string(),
+                                    oldcontainer::writeOldContainer(
+                                        oldcontainer::splitWav(readFileBytes(testsupport::dataPath(wav))),
+                                        {version, true, 0, std::nullopt}));
+    };
+    oldContainer("small_edge_list_trailing_st.wav", "trailing03.qo", 3);
+    oldContainer("real_tabla_mono.wav", "tabla02.qo", 2);
+    for (const std::string input : {"a.wav", "a.qo", "trailing03.qo", "tabla02.qo"}) {
+        const std::string output = input == "a.wav" ? "out.qo" : "out.wav";
+        for (const bool fromStdin : {false, true}) {
+            const std::string args = std::string(fromStdin ? "-cin " : "") + input + " " + output;
+            const std::string stdinFile = fromStdin ? input : "";
+            const std::string label = fromStdin ? "standard input" : "file " + input;
+            const std::string traced = "-P '" + (dir / input).string() + "' -e trace=read";
+            const size_t reads = callsMade(traced, args, stdinFile);
+            std::filesystem::remove(dir / output);
+            EXPECT_GT(reads, 1u) << args;
+            for (size_t when = 1; when <= reads; ++when) {
+                SCOPED_TRACE(args + ", read " + std::to_string(when));
+                launcher = underStrace + " -o /dev/null " + traced + " -e inject=read:error=EIO:when=" +
+                           std::to_string(when);
+                const RunResult r = run(args, stdinFile);
+                launcher.clear();
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err.rfind("\nError - " + label + " cannot be read (Input/output error).\n", 0), 0u) << r.err;
+                std::filesystem::remove(dir / output);
+            }
         }
     }
+    expectOnly({"a.wav", "a.qo", "trailing03.qo", "tabla02.qo"});
+}
+
+// A write that fails once ends the file with the system's reason, at whichever write
+// of the output it comes: also where the stream's buffer is written out by a byte that
+// the coder puts straight to it. Failing a write to the console loses only that text.
+// The trace of each run tells which write failed; the writes a sanitizer build makes to
+// probe memory through a pipe are no writes of the program's.
+TEST_F(SystemFault, WriteFailingOnceIsNamedWhereverItComes) {
+    if (!straceWorks()) GTEST_SKIP() << "strace is not installed or cannot trace here; test skipped";
+    compressOriginal();
+    const std::vector<uint8_t> container = readFileBytes((dir / "a.qo").string());
+    const std::vector<uint8_t> wav = originalBytes();
+    const struct {
+        const char* args;
+        const char* output;
+        const char* stdoutFile;
+        std::string target;
+        std::string written;  // how the trace names the descriptor the output is written through
+        const std::vector<uint8_t>& bytes;
+    } cases[] = {
+        {"a.wav out.qo", "out.qo", "", "file out.qo", "/.qo-", container},
+        {"a.qo out.wav", "out.wav", "", "file out.wav", "/.qo-", wav},
+        {"-cout a.qo", "out.wav", "out.wav", "standard output", "/out.wav>", wav},
+    };
+    const std::pair<const char*, int> reasons[] = {{"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EFBIG", EFBIG}, {"EDQUOT", EDQUOT}};
+    for (const auto& c : cases) {
+        const size_t writes = callsMade("-e trace=write", c.args, "", c.stdoutFile);
+        std::filesystem::remove(dir / c.output);
+        size_t failed = 0;
+        for (size_t when = 1; when <= writes; ++when) {
+            const auto& [name, error] = reasons[when % std::size(reasons)];
+            SCOPED_TRACE(std::string(c.args) + ", write " + std::to_string(when) + " failing with " + name);
+            launcher = underStrace + " -y -o trace.txt -e trace=write -e inject=write:error=" + name +
+                       ":when=" + std::to_string(when);
+            const RunResult r = run(c.args, "", c.stdoutFile);
+            launcher.clear();
+            std::string injected;
+            for (const std::string& call : linesOf(slurp("trace.txt")))
+                if (contains(call, "(INJECTED)")) injected = call;
+            std::filesystem::remove(dir / "trace.txt");
+            if (contains(injected, "<pipe:")) {
+                // The sanitizer stops the program on its failed probe, its temporary file left.
+                for (const auto& entry : std::filesystem::directory_iterator(dir))
+                    if (entry.path().filename().string().rfind(".qo-", 0) == 0) std::filesystem::remove(entry.path());
+                std::filesystem::remove(dir / c.output);
+                continue;
+            }
+            if (contains(injected, c.written)) {
+                ++failed;
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err.rfind("\nError - cannot write to " + c.target + " (" + std::strerror(error) + ").\n", 0),
+                          0u)
+                    << r.err;
+                EXPECT_TRUE(*c.stdoutFile != '\0' || !exists(c.output));
+            } else {
+                EXPECT_EQ(r.status, 0) << injected << "\n" << r.err;
+                EXPECT_TRUE(readFileBytes((dir / c.output).string()) == c.bytes);
+            }
+            std::filesystem::remove(dir / c.output);
+        }
+        EXPECT_GT(failed, 2u) << c.args;
+    }
+    expectOnly({"a.wav", "a.qo"});
 }
 
 TEST_F(SystemFault, StandardInputEndingEarly) {

@@ -1,5 +1,6 @@
 #include "entropy/BinaryFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 namespace {
 constexpr int32_t kEndHitsPassed = 4;   // reads that may meet the end before one throws
 constexpr size_t kHistoryKeep = 16;     // bytes kept from before the latest stdin read
+constexpr size_t kBufferSize = 4096;    // bytes an input's read of the system asks for
 
 }  // namespace
 
@@ -25,34 +27,41 @@ BinaryFile::BinaryFile(std::FILE* stream, const std::string& name)
     : file(stream), fileName(name), forRead(false) {}
 
 BinaryFile::~BinaryFile() {
-    if (file != nullptr && !isStdio) std::fclose(file);
+    closeHeld();
+}
+
+void BinaryFile::closeHeld() {
+    if (!isStdio && file != nullptr) std::fclose(file);
+    if (!isStdio && descriptor >= 0) ::close(descriptor);
+    file = nullptr;
+    descriptor = -1;
 }
 
 void BinaryFile::open(const std::string& name, bool read) {
-    if (file != nullptr && !isStdio) std::fclose(file);
-    file = nullptr;
+    closeHeld();
     fileLength = -1;
     forRead = read;
     fileName = name;
     isStdio = name.empty();
     inOrder = isStdio && forRead;
-    if (isStdio) {
-        file = forRead ? stdin : stdout;
+    if (isStdio && forRead) {
+        descriptor = STDIN_FILENO;
+    } else if (isStdio) {
+        file = stdout;
     } else if (!forRead) {
         file = std::fopen(name.c_str(), "wb");
         if (file == nullptr)
             throw Error("Cannot open output file " + baseName(name) + " (" + std::strerror(errno) + ").");
     } else {
-        file = std::fopen(name.c_str(), "rb");
-        if (file == nullptr) {
+        descriptor = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
             if (errno == ENOENT || errno == ENOTDIR) throw Error("File " + baseName(name) + " not found.", Error::Subject::input);
             throwReadFailed(errno);
         }
         struct stat info {};
-        const int statError = ::fstat(::fileno(file), &info) != 0 ? errno : 0;
+        const int statError = ::fstat(descriptor, &info) != 0 ? errno : 0;
         if (statError != 0 || S_ISDIR(info.st_mode)) {
-            std::fclose(file);
-            file = nullptr;
+            closeHeld();
             if (statError != 0) throwReadFailed(statError);
             throw Error("Error - " + baseName(name) + " is a directory, not a file.", Error::Subject::input);
         }
@@ -61,6 +70,10 @@ void BinaryFile::open(const std::string& name, bool read) {
         // The length of the file opened, whatever the name stands for later.
         if (!inOrder) fileLength = static_cast<int64_t>(info.st_size);
     }
+    if (forRead) buffer.resize(kBufferSize);
+    next = last = buffer.data();
+    descriptorAt = 0;
+    endMet = false;
     byteCount = 0;
     eofHits = 0;
     pendingBytes = 0;
@@ -73,9 +86,12 @@ void BinaryFile::noteWriteFailure() {
     if (writeFailure == 0) writeFailure = errno;
 }
 
+// A stream that flushes at a line end reports all bytes written even when that
+// flush failed: its error indicator tells.
 void BinaryFile::write(const void* data, int32_t n) {
     if (n <= 0 || std::ferror(file)) return;
-    if (std::fwrite(data, 1, static_cast<size_t>(n), file) != static_cast<size_t>(n)) noteWriteFailure();
+    if (std::fwrite(data, 1, static_cast<size_t>(n), file) != static_cast<size_t>(n) || std::ferror(file))
+        noteWriteFailure();
 }
 
 void BinaryFile::writeByte(int32_t v) {
@@ -90,9 +106,32 @@ void BinaryFile::writeInt32(int32_t v) {
     write(bytes, 4);
 }
 
-// The end of the stream, or a read error, which the reads throw at once.
+// One read of the system, whose failure ends the input at once with its reason.
+size_t BinaryFile::readDescriptor(uint8_t* into, size_t n) {
+    const ssize_t got = ::read(descriptor, into, n);
+    if (got < 0) throwReadFailed(errno);
+    if (got == 0) endMet = true;
+    descriptorAt += got;
+    return static_cast<size_t>(got);
+}
+
+// Refills the empty buffer; false when the stream had nothing more. At the end the
+// bytes the buffer held stay there, for a seek back among them.
+bool BinaryFile::fill() {
+    if (endMet) return false;
+    const size_t got = readDescriptor(buffer.data(), buffer.size());
+    if (got == 0) return false;
+    next = buffer.data();
+    last = next + got;
+    return true;
+}
+
+int BinaryFile::takeAfterFill() {
+    return fill() ? *next++ : -1;
+}
+
 bool BinaryFile::streamEnded() const {
-    return std::feof(file) || std::ferror(file);
+    return endMet;
 }
 
 void BinaryFile::applyEndOfFileRule() {
@@ -102,24 +141,41 @@ void BinaryFile::applyEndOfFileRule() {
 }
 
 // Takes up to n new bytes from the stream and zero-fills the rest; returns the count taken.
-// Fewer bytes than asked for are the end of the input, and nothing else.
+// Fewer bytes than asked for are the end of the input, and nothing else. A request the
+// buffer cannot hold is read straight into its place.
 int32_t BinaryFile::readFresh(uint8_t* data, int32_t n) {
     if (n <= 0) return 0;
-    const size_t got = std::fread(data, 1, static_cast<size_t>(n), file);
-    if (got < static_cast<size_t>(n)) {
+    const size_t wanted = static_cast<size_t>(n);
+    size_t got = 0;
+    while (got < wanted) {
+        if (next != last) {
+            const size_t piece = std::min(wanted - got, static_cast<size_t>(last - next));
+            std::memcpy(data + got, next, piece);
+            next += piece;
+            got += piece;
+        } else if (wanted - got < buffer.size()) {
+            if (!fill()) break;
+        } else {
+            if (endMet) break;
+            // The buffer no longer holds the bytes right before the descriptor's place.
+            next = last = buffer.data();
+            const size_t piece = readDescriptor(data + got, wanted - got);
+            if (piece == 0) break;
+            got += piece;
+        }
+    }
+    if (got < wanted) {
         checkShortRead();
-        std::memset(data + got, 0, static_cast<size_t>(n) - got);
+        std::memset(data + got, 0, wanted - got);
     }
     return static_cast<int32_t>(got);
 }
 
-// A read error, or a named file that ends before its length at opening, ends the
-// input with its own message.
+// A named file that ends before its length at opening ends the input with its own message.
 void BinaryFile::checkShortRead() const {
-    if (std::ferror(file)) throwReadFailed(errno);
     if (fileLength < 0) return;
-    const int64_t end = std::ftell(file);
-    if (end >= 0 && end < fileLength)
+    const int64_t end = position();
+    if (end < fileLength)
         throw Error("Error - " + inputLabel() + " was cut while it was read: it ends after " + std::to_string(end) +
                     " of the " + std::to_string(fileLength) + " bytes it had when it was opened.",
                     Error::Subject::input);
@@ -201,9 +257,9 @@ int32_t BinaryFile::readTail(void* out, int32_t n) {
 }
 
 bool BinaryFile::getByte(char& out) {
-    const int c = std::getc(file);
+    const int c = takeByte();
     out = static_cast<char>(c);
-    if (c != EOF) return true;
+    if (c >= 0) return true;
     checkShortRead();
     return false;
 }
@@ -213,26 +269,38 @@ bool BinaryFile::notAtEnd() const {
 }
 
 int32_t BinaryFile::tell() const {
-    return static_cast<int32_t>(std::ftell(file));
+    return static_cast<int32_t>(forRead ? position() : std::ftell(file));
 }
 
 int64_t BinaryFile::position() const {
     // A stream stays at its end, as a file's position does, however far reads go past it.
     if (inOrder) return std::min(int64_t{byteCount} - pendingBytes, bytesTaken());
-    return std::ftell(file);
+    return descriptorAt - (last - next);
 }
 
 bool BinaryFile::restartAt(int64_t pos) {
     if (pos < 0 || pos > INT32_MAX || !seek(static_cast<int32_t>(pos))) return false;
-    std::clearerr(file);
     eofHits = 0;
     return true;
 }
 
 bool BinaryFile::seek(int32_t pos) {
+    if (forRead) {
+        // A position among the bytes the buffer holds is reached without the system.
+        const int64_t buffered = last - buffer.data();
+        if (pos >= descriptorAt - buffered && pos <= descriptorAt) {
+            next = last - (descriptorAt - pos);
+        } else {
+            if (::lseek(descriptor, pos, SEEK_SET) < 0) return false;
+            descriptorAt = pos;
+            next = last = buffer.data();
+        }
+        endMet = false;
+        return true;
+    }
     if (std::fseek(file, pos, SEEK_SET) == 0) return true;
     // Seeking an output first writes its buffer, which may fail like any write.
-    if (!forRead && std::ferror(file)) noteWriteFailure();
+    if (std::ferror(file)) noteWriteFailure();
     return false;
 }
 

@@ -8,6 +8,10 @@
 // empty name standard input (reading) or standard output (writing). Multi-byte values
 // are little-endian.
 //
+// An input is read straight from its descriptor through a buffer of its own, so that
+// every read of the system that fails is seen where it fails: a buffered stream of the
+// C library also reads in its seeks, and goes on past a read that failed there.
+//
 // Reading an input that cannot seek (standard input, or a named FIFO, pipe or device)
 // keeps a push-back history (up to 16 bytes of the stream before the latest read, then
 // that read's bytes: each byte once, in the stream's order) and counts the bytes taken
@@ -37,6 +41,9 @@ public:
     void write(const void* data, int32_t n);
     void writeByte(int32_t v);
     void writeInt32(int32_t v);
+    // Keeps the system's reason of a write to the stream that failed just now, unless an
+    // earlier failure's is kept: a write the stream's handle took straight from a coder.
+    void noteWriteFailure();
 
     // Reads n bytes and returns how many were delivered; the bytes after those are zero.
     // The fifth read that meets the end of the stream throws "Error - unexpected end of
@@ -53,9 +60,12 @@ public:
     // One byte straight from the stream, bypassing history and counters; false at the
     // end of the stream. Throws like read on a read error or a file cut meanwhile.
     bool getByte(char& out);
+    // The same for a decoder's bytes: the byte, or -1 at the end of the stream. Throws
+    // on a read error only.
+    int takeByte() { return next != last ? *next++ : takeAfterFill(); }
     bool notAtEnd() const;
-    // Throws the Error of an input that could not deliver the bytes asked for: its read
-    // error, a file cut meanwhile, or else "Error - unexpected end of file.".
+    // Throws the Error of an input that ended before the bytes asked for (a read error
+    // has thrown already): a file cut meanwhile, or else "Error - unexpected end of file.".
     [[noreturn]] void throwEndOfInput() const;
 
     int32_t tell() const;
@@ -85,6 +95,8 @@ public:
     // named input that is no regular file. Such an input is never opened again or sought.
     bool sequential() const { return inOrder; }
 
+    // The stream an output is written through (a coder puts its bytes straight to
+    // it); none for an input.
     std::FILE* file = nullptr;
     // Bytes taken from the stream: reads from standard input and every byte a range
     // decoder takes count here.
@@ -93,8 +105,11 @@ public:
     int32_t pendingBytes = 0;
 
 private:
+    void closeHeld();
+    size_t readDescriptor(uint8_t* into, size_t n);
+    bool fill();
+    int takeAfterFill();
     bool streamEnded() const;
-    void noteWriteFailure();
     void applyEndOfFileRule();
     void checkShortRead() const;
     [[noreturn]] void throwReadFailed(int error) const;
@@ -102,6 +117,17 @@ private:
     int32_t readInOrder(uint8_t* data, int32_t n);
     int32_t replayPending(uint8_t* data, int32_t n);
     int32_t readFresh(uint8_t* data, int32_t n);
+
+    // Reading: the descriptor, the bytes read from it and not yet delivered (next to
+    // last, at the end of what the latest read put into the buffer) and where it stands.
+    int descriptor = -1;
+    std::vector<uint8_t> buffer;
+    const uint8_t* next = nullptr;
+    const uint8_t* last = nullptr;
+    int64_t descriptorAt = 0;
+    // A read of the descriptor returned nothing: the stream's end. Reads after it take
+    // nothing more until a seek.
+    bool endMet = false;
 
     std::vector<uint8_t> history;
     std::string fileName;

@@ -11,6 +11,10 @@ void RangeCoder::endOfFile() const {
     source->throwEndOfInput();
 }
 
+void RangeCoder::writeFailed() const {
+    source->noteWriteFailure();
+}
+
 RangeCoder::RangeCoder(BinaryFile& stream, Mode mode)
     : source(&stream), byteCounter(&stream.byteCount), file(stream.file) {
     if (mode == Mode::decoding)

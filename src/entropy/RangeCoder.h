@@ -2,9 +2,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "entropy/BinaryFile.h"
 #include "entropy/TotalDivision.h"
-
-class BinaryFile;
 
 // A 32-bit range coder without carry propagation: every symbol narrows the interval
 // [low, low + range), and settled top bytes of low go to the stream one at a time.
@@ -12,8 +11,10 @@ class BinaryFile;
 //
 // The per-symbol operations are inline: the models call them for every value.
 //
-// Bytes go straight to the BinaryFile's stream handle; a decoder adds every byte it takes
-// to the BinaryFile's byteCount. A coder in counting mode writes nothing and only counts.
+// An encoder puts its bytes straight to the BinaryFile's stream handle, and has the
+// BinaryFile note the reason of a byte it could not write; a decoder takes its bytes
+// straight from the BinaryFile's buffer and adds every byte it takes to its byteCount.
+// A coder in counting mode writes nothing and only counts.
 class RangeCoder {
 public:
     enum class Mode { encoding, decoding };
@@ -44,8 +45,11 @@ public:
 
 private:
     [[noreturn]] static void corrupt();
-    // The stream could not deliver a byte: its read error, a file cut meanwhile, or its end.
+    // The stream ended before a byte (its read error has thrown already): a file cut
+    // meanwhile, or its end.
     [[noreturn]] void endOfFile() const;
+    // A byte that could not be written: the stream's first failure keeps its reason.
+    void writeFailed() const;
 
     static constexpr uint32_t TOP = 1u << 24;
     static constexpr uint32_t BOTTOM = 1u << 16;
@@ -58,7 +62,7 @@ private:
     void normaliseOutput();
     void normaliseInput();
 
-    const BinaryFile* source = nullptr;
+    BinaryFile* source = nullptr;
     int32_t* byteCounter = nullptr;
     uint32_t low = 0;
     uint32_t code = 0;
@@ -87,14 +91,14 @@ inline void RangeCoder::put(uint32_t byte) {
         return;
     }
     // One thread uses the stream, so the per-call stream lock is skipped.
-    putc_unlocked(static_cast<int>(byte & 0xFF), file);
+    if (putc_unlocked(static_cast<int>(byte & 0xFF), file) == EOF) writeFailed();
 }
 
 // An intact decoder never reads past its segment, so meeting the end means truncation.
 inline uint32_t RangeCoder::take() {
     ++*byteCounter;
-    const int c = getc_unlocked(file);
-    if (c == EOF) endOfFile();
+    const int c = source->takeByte();
+    if (c < 0) endOfFile();
     return static_cast<uint32_t>(c);
 }
 
