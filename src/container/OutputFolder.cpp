@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <random>
 #include <utility>
 
@@ -20,7 +19,6 @@ namespace {
 // Links followed from one name before it counts as a loop, as the kernel counts.
 constexpr int kMaxLinks = 40;
 
-std::string reason(int error) { return std::string(" (") + std::strerror(error) + ")"; }
 
 // The folder part of a path, up to and with its last slash.
 std::string folderOf(const std::string& path) {
@@ -47,13 +45,13 @@ std::string randomSuffix() {
     const std::string where = folder.empty() ? std::string("the current folder")
                               : folder == "/" ? "folder /"
                                               : "folder " + folder.substr(0, folder.size() - 1);
-    throw Error("Cannot create the temporary file for " + baseName(output) + " in " + where + reason(error) + ".");
+    throw Error("Cannot create the temporary file for " + baseName(output) + " in " + where + systemReason(error) + ".");
 }
 
 }  // namespace
 
 void throwCannotOpenOutput(const std::string& name, int error) {
-    throw Error("Cannot open output file " + baseName(name) + reason(error) + ".");
+    throw Error("Cannot open output file " + baseName(name) + systemReason(error) + ".");
 }
 
 OutputFolder::OutputFolder(const std::string& name, bool followLinks)
@@ -215,8 +213,8 @@ int OutputFolder::takeName(bool replace, const std::string& output) {
             // The output stands complete under its name; a temporary name left over
             // is only a second name of the same file.
             if (::unlinkat(dir.fd, from, 0) != 0)
-                printWarning("Warning: the temporary file " + folderName + temporary + " could not be removed (" +
-                             std::strerror(errno) + "); it is a second name of " + baseName(output) + ".");
+                printWarning("Warning: the temporary file " + folderName + temporary + " could not be removed" +
+                             systemReason(errno) + "; it is a second name of " + baseName(output) + ".");
         } else if (errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP) {
             struct stat present {};
             if (examine(present) != ENOENT) {
@@ -240,7 +238,7 @@ std::string OutputFolder::removeTemporary() {
     const std::string left = folderName + temporary;
     temporary.clear();
     if (error == 0 || error == ENOENT) return "";
-    return "The temporary file " + left + " could not be removed" + reason(error) + ".";
+    return "The temporary file " + left + " could not be removed" + systemReason(error) + ".";
 }
 
 int OutputFolder::sync() const {

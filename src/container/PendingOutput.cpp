@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "container/ReplacedAccess.h"
 #include "foundation/Diagnostics.h"
@@ -36,7 +35,6 @@ namespace {
     throw Error("Error - " + baseName(name) + " is " + kind + ", and a report replaces only a regular file.");
 }
 
-std::string reason(int error) { return std::string(" (") + std::strerror(error) + ")"; }
 
 // Gives the temporary file open as fd the access of the file at the output's
 // entry, whose status is replaced; returns the warning to give once it replaces that file.
@@ -176,7 +174,7 @@ PendingOutput::Outcome PendingOutput::commit(bool complete) {
     if (const int error = place->sync()) {
         endedAs = Outcome::inPlace;
         throw Error("Error - " + baseName(displayName) + " is in place, but its folder could not be synced to disk" +
-                    reason(error) + ".");
+                    systemReason(error) + ".");
     }
     return endedAs = Outcome::placed;
 }
@@ -201,7 +199,7 @@ bool PendingOutput::putInPlace(bool mayReplace) {
         removeTemporary();
         endedAs = failedOutcome();
         if (error == EEXIST) return false;
-        throw Error("Error - cannot put the complete file in place as " + baseName(displayName) + reason(error) + ".");
+        throw Error("Error - cannot put the complete file in place as " + baseName(displayName) + systemReason(error) + ".");
     }
     file.reset();
     if (use == Use::output) runFiles.recordOutput(made);
@@ -219,7 +217,7 @@ void PendingOutput::prepareReplacement() {
     }
     if (identityOf(present) == replaced) return;
     if (const int error = place->writeRight())
-        throw Error("Error - cannot put the complete file in place as " + baseName(displayName) + reason(error) + ".");
+        throw Error("Error - cannot put the complete file in place as " + baseName(displayName) + systemReason(error) + ".");
     narrowedAccess = giveAccessOf(::fileno(file->file), *place, present, displayName);
 }
 

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 #include "foundation/Error.h"
 #include "foundation/Names.h"
@@ -23,11 +22,10 @@ constexpr unsigned kGroupEntryTag = 4;
 // Errors that say the file has no list, or its file system keeps none.
 bool noList(int error) { return error == ENODATA || error == ENOTSUP || error == EOPNOTSUPP; }
 
-std::string reason(int error) { return std::string(" (") + std::strerror(error) + ")"; }
 
 [[noreturn]] void throwKept(const std::string& name, const char* what, int error) {
     throw Error("Error - " + baseName(name) + " was kept: its replacement could not be given " + what +
-                reason(error) + ".");
+                systemReason(error) + ".");
 }
 
 // The access control list of the file open as a path; empty when it has none.
@@ -86,5 +84,5 @@ std::string giveAccessOf(int replacement, int replacedPath, const struct stat& r
         throwKept(name, "the access rights of the file it replaces", rightsError != 0 ? rightsError : EPERM);
     if (listError == 0) return "";
     return "Warning: " + baseName(name) + " was replaced without its access control list, which could not be set" +
-           reason(listError) + ": only its owner, its group and others keep their rights.";
+           systemReason(listError) + ": only its owner, its group and others keep their rights.";
 }

@@ -51,7 +51,7 @@ void BinaryFile::open(const std::string& name, bool read) {
     } else if (!forRead) {
         file = std::fopen(name.c_str(), "wb");
         if (file == nullptr)
-            throw Error("Cannot open output file " + baseName(name) + " (" + std::strerror(errno) + ").");
+            throw Error("Cannot open output file " + baseName(name) + systemReason(errno) + ".");
     } else {
         descriptor = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
         if (descriptor < 0) {
@@ -186,7 +186,7 @@ std::string BinaryFile::inputLabel() const {
 }
 
 void BinaryFile::throwReadFailed(int error) const {
-    throw Error("Error - " + inputLabel() + " cannot be read (" + std::strerror(error) + ").", Error::Subject::input);
+    throw Error("Error - " + inputLabel() + " cannot be read" + systemReason(error) + ".", Error::Subject::input);
 }
 
 void BinaryFile::throwEndOfInput() const {
@@ -331,6 +331,6 @@ void BinaryFile::close() {
 
 void BinaryFile::throwWriteFailed() const {
     const std::string target = isStdio ? std::string("standard output") : "file " + baseName(fileName);
-    const std::string reason = writeFailure != 0 ? std::string(" (") + std::strerror(writeFailure) + ")" : "";
+    const std::string reason = writeFailure != 0 ? systemReason(writeFailure) : "";
     throw Error("Error - cannot write to " + target + reason + ".");
 }

@@ -16,7 +16,7 @@ void RangeCoder::writeFailed() const {
 }
 
 RangeCoder::RangeCoder(BinaryFile& stream, Mode mode)
-    : source(&stream), byteCounter(&stream.byteCount), file(stream.file) {
+    : source(&stream), file(stream.file) {
     if (mode == Mode::decoding)
         for (int i = 0; i < 4; ++i) code = (code << 8) | take();
 }

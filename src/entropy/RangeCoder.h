@@ -63,7 +63,6 @@ private:
     void normaliseInput();
 
     BinaryFile* source = nullptr;
-    int32_t* byteCounter = nullptr;
     uint32_t low = 0;
     uint32_t code = 0;
     uint32_t range = 0xFFFFFFFFu;
@@ -96,7 +95,7 @@ inline void RangeCoder::put(uint32_t byte) {
 
 // An intact decoder never reads past its segment, so meeting the end means truncation.
 inline uint32_t RangeCoder::take() {
-    ++*byteCounter;
+    ++source->byteCount;
     const int c = source->takeByte();
     if (c < 0) endOfFile();
     return static_cast<uint32_t>(c);

@@ -1,5 +1,9 @@
 #pragma once
+#include <cstring>
 #include <string>
+
+// The system's reason for an error number, as messages give it: " (No space left on device)".
+inline std::string systemReason(int error) { return std::string(" (") + std::strerror(error) + ")"; }
 
 // A message followed, on a line of its own, by a note; either alone when the other is empty.
 inline std::string withNote(const std::string& text, const std::string& note) {
