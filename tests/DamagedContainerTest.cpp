@@ -146,6 +146,22 @@ TEST_F(DamagedContainer, TruncationAnywhereIsReported) {
                    "cut read from standard input", "-cin");
 }
 
+// A stream that ends within the header cannot be told from its length: the fields
+// read on past its end are zeros, which must never pass for a container without
+// samples whose checksum and trailer are wrong.
+TEST_F(DamagedContainer, StreamEndingWithinTheHeaderIsAnEarlyEnd) {
+    const Bytes intact = compress(readFileBytes(testsupport::dataPath("small_edge_list_trailing_st.wav")));
+    const Layout at(intact);
+    for (size_t cut : {at.sampleCount, at.sampleCount + 2, at.flags, at.crc, at.crc + 3, at.trailerField,
+                       at.trailerField + 3}) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        const Outcome o = decode(Bytes(intact.begin(), intact.begin() + static_cast<std::ptrdiff_t>(cut)), "-cin");
+        EXPECT_EQ(o.run.status, 1);
+        EXPECT_EQ(o.run.err, "\nError - unexpected end of file.\n(while restoring standard input)\n");
+        EXPECT_FALSE(exists("d.wav"));
+    }
+}
+
 TEST_F(DamagedContainer, TruncationAroundTheSecondSegmentIsReported) {
     const Bytes intact = twoSegmentContainer();
     const Layout at(intact);

@@ -86,7 +86,13 @@ void ContainerReader::readContainerHeader() {
     for (int32_t s = 0; s < entries; ++s) seekTable.push_back(static_cast<uint32_t>(file.readInt32()));
     seekTable[0] = headerEnd + 4 * (int64_t{entries} + 1);
     segmentStart = seekTable[0];
+    // A header that the input ended within was read on zeros in place of its missing
+    // bytes: a count of none, a checksum and offsets that no part of the file gave.
+    // The four bytes after the seek table begin the block data in generation 02,
+    // which a container without samples does not have.
+    if (!file.notAtEnd()) file.throwEndOfInput();
     trailerOffset = static_cast<uint32_t>(file.readInt32());
+    if (gen->hasTrailer && !file.notAtEnd()) file.throwEndOfInput();
 }
 
 void ContainerReader::releaseSegment() {
